@@ -1,0 +1,211 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "app/SessionSettings.h"
+#include "wav/WavFile.h"
+
+#include <QAudio>
+#include <QAudioFormat>
+#include <QFont>
+#include <QMainWindow>
+#include <QPointF>
+#include <QVector>
+
+class QAudioOutput;
+class QBuffer;
+class QByteArray;
+class QCheckBox;
+class QComboBox;
+class QElapsedTimer;
+class QGridLayout;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class SubjectWindow;
+
+namespace QtCharts {
+class QChart;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+} // namespace QtCharts
+
+// The experimenter's window and the hub of the program: it owns the session
+// settings, the sound-file table, the trial order, the loaded sound, the chart
+// objects, the playback objects and the listener's window. Its members are
+// spread over files by subsystem: construction, layout and the session panel
+// in app/, the charts in app/MainWindowCharts.cpp, stimulus loading and chart
+// data in stimuli/, the run itself (session start, responses, playback,
+// results) in experiment/.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+signals:
+    void soundPlaying(int index);
+    void stateChanged(QAudio::State audioState);
+    void doneDataCollection(qreal threshold, qreal reactionTime, qint32 mainParameter);
+
+private slots:
+    void on_pushButtonPractice_clicked();
+    void on_pushButtonExperiment_clicked();
+    void on_pushButtonGo_clicked();
+    void updateMainwindow(int response);
+    void playOneSound();
+    void doNothing();
+    void handleStateChanged(QAudio::State audioState);
+    void on_comboBoxSesType_currentIndexChanged(int index);
+    void on_comboBoxSoundType_currentIndexChanged(int index);
+    void on_comboBoxMainParameter_currentIndexChanged(int index);
+    void on_lineEditSubCode_textChanged(const QString &arg1);
+    void on_lineEditSesNum_textChanged(const QString &arg1);
+    void refreshMainWindow();
+
+private:
+    // Construction and the session panel (app/).
+    void setupLayout();
+    void initializeState();
+    void updateOutputFileName();
+    void updateProgressText();
+
+    // Charts (app/MainWindowCharts.cpp).
+    void createWaveformChart();
+    void createSpectrumChart();
+    void createTrendChart();
+
+    // Stimuli (stimuli/).
+    void selectSoundFolder();
+    void loadTrialSound();
+    void updateDisplaySamples();
+    void showSoundFileName();
+    void sizeSpectrum();
+    void computeSpectrum();
+    void updateWaveformChart();
+    void updateSpectrumChart();
+    void updateTrendChart();
+
+    // The run (experiment/).
+    void startSession();
+    void readParameters();
+    void makeTrialOrder();
+    void scheduleNextSound();
+    void finishDataCollection();
+    void setupPlaybackFormat();
+    void writeResultsFile();
+
+    QLabel *labelSesType = nullptr;
+    QLabel *labelSoundType = nullptr;
+    QLabel *labelMainParameter = nullptr;
+    QLabel *labelSoundFileInfo = nullptr;
+    QLabel *labelSamplingRate = nullptr;
+    QLabel *labelSoundDuration = nullptr;
+    QLabel *labelSilentInterval = nullptr;
+    QLabel *labelSubCode = nullptr;
+    QLabel *labelSesNum = nullptr;
+    QLabel *labelWavFilePath = nullptr;
+    QLabel *labelWavFileName = nullptr;
+    QLabel *labelOutputFilePath = nullptr;
+    QLabel *labelOutputFileName = nullptr;
+    QLabel *labelStatus = nullptr;
+    QComboBox *comboBoxSesType = nullptr;
+    QComboBox *comboBoxSoundType = nullptr;
+    QComboBox *comboBoxMainParameter = nullptr;
+    QLineEdit *lineEditSamplingRate = nullptr;
+    QLineEdit *lineEditSoundDuration = nullptr;
+    QLineEdit *lineEditSilentInterval = nullptr;
+    QLineEdit *lineEditSubCode = nullptr;
+    QLineEdit *lineEditSesNum = nullptr;
+    QLineEdit *lineEditWavFilePath = nullptr;
+    QLineEdit *lineEditWavFileName = nullptr;
+    QLineEdit *lineEditOutputFilePath = nullptr;
+    QLineEdit *lineEditOutputFileName = nullptr;
+    QLineEdit *lineEditStatus = nullptr;
+    QPushButton *pushButtonPractice = nullptr;
+    QPushButton *pushButtonExperiment = nullptr;
+    QPushButton *pushButtonGo = nullptr;
+    QPushButton *pushButtonQuit = nullptr;
+    QCheckBox *checkBoxSaveData = nullptr;
+    QHBoxLayout *hBoxLayoutSamplingRate = nullptr;
+    QHBoxLayout *hBoxLayoutSoundDuration = nullptr;
+    QHBoxLayout *hBoxLayoutSilentInterval = nullptr;
+    QHBoxLayout *hBoxLayoutButtons = nullptr;
+    QHBoxLayout *hBoxLayoutSubCode = nullptr;
+    QHBoxLayout *hBoxLayoutSesNum = nullptr;
+    QHBoxLayout *hBoxLayoutWavFilePath = nullptr;
+    QHBoxLayout *hBoxLayoutWavFileName = nullptr;
+    QHBoxLayout *hBoxLayoutOutputFilePath = nullptr;
+    QHBoxLayout *hBoxLayoutOutputFileName = nullptr;
+    QHBoxLayout *hBoxLayoutStatus = nullptr;
+    QGridLayout *gridLayoutParameters = nullptr;
+    QGridLayout *gridLayoutCharts = nullptr;
+    QGridLayout *gridLayoutMain = nullptr;
+    QWidget *widgetCentral = nullptr;
+
+    SessionSettings settings;
+
+    QVector<double> timeAxisMs;        // time of each shown sample, milliseconds
+    QVector<double> samples;           // first channel of the loaded sound, full scale +-1
+    QVector<double> trendFileNumbers;
+    QVector<double> trendCounts;
+    QVector<QPointF> waveformPoints;
+    QVector<QPointF> trendPoints;
+    QVector<double> waveformRange;
+    QVector<double> spectrumRange;
+    QVector<double> trendRange;
+    qint32 fftLength = 1024;
+    double fftDuration = 0.6;                          // seconds
+    double frequencyResolution = 1.6666666666666667;   // Hz
+    QVector<double> spectrumFrequencies;               // Hz
+    QVector<double> spectrumAmplitudes;
+    QVector<QPointF> spectrumPoints;
+    QtCharts::QLineSeries *waveformSeries = nullptr;
+    QtCharts::QLineSeries *spectrumSeries = nullptr;
+    QtCharts::QLineSeries *trendSeries = nullptr;
+    QtCharts::QValueAxis *waveformAxisX = nullptr;
+    QtCharts::QValueAxis *waveformAxisY = nullptr;
+    QtCharts::QValueAxis *spectrumAxisX = nullptr;
+    QtCharts::QValueAxis *spectrumAxisY = nullptr;
+    QtCharts::QValueAxis *trendAxisX = nullptr;
+    QtCharts::QValueAxis *trendAxisY = nullptr;
+    QtCharts::QChart *waveformChart = nullptr;
+    QtCharts::QChart *spectrumChart = nullptr;
+    QtCharts::QChart *trendChart = nullptr;
+    QtCharts::QChartView *waveformChartView = nullptr;
+    QtCharts::QChartView *spectrumChartView = nullptr;
+    QtCharts::QChartView *trendChartView = nullptr;
+    SubjectWindow *subjectWindow = nullptr;
+    QElapsedTimer *reactionTimer = nullptr;
+    qint32 reactionTimerStarts = 0;
+    qint32 soundsPerTrial = 0;
+    qint32 soundsPlayed = 0;
+    QVector<qint32> trialOrder;
+    QString currentWavFilePath;
+    qint32 trialCounter = 0;
+    qint32 currentSoundIndex = 0;
+    qint32 repetitions = 0;
+    qint32 practiceRepetitions = 3;
+    qint32 experimentRepetitions = 40;
+    qint32 numSoundFiles = 0;
+    QString progressText;
+    QFont axisLabelFont;
+    QFont axisTitleFont;
+    QFont chartTitleFont;
+    WavFile wavFile;
+    QByteArray *audioBytes = nullptr;
+    QBuffer *audioBuffer = nullptr;
+    QAudioFormat playbackFormat;
+    QAudioOutput *audioOutput = nullptr;
+    bool centerOnScreen = true;
+    double widthFraction = 0.8;
+    double heightFraction = 0.9;
+
+    // Tests drive the window through its private members.
+    friend class MainWindowTester;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the program needs, and with --tests also those
+# the tests and benchmarks need. Only missing packages are installed, so a
+# second run does nothing. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config ccache
+  qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
+  pulseaudio pulseaudio-utils
+)
+if [[ "${1:-}" == "--tests" ]]; then
+  packages+=(
+    sox espeak-ng xvfb xauth
+    libbenchmark-dev libfftw3-dev libsndfile1-dev
+    clang libclang-rt-14-dev
+  )
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

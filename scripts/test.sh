@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test:
+#   1. the Release build with all tests, under a private headless audio server;
+#   2. the same tests built with AddressSanitizer, LeakSanitizer and
+#      UndefinedBehaviorSanitizer;
+#   3. a short run of the WAV reader's fuzzer.
+# Exits non-zero if anything fails; stops everything it started.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+scripts/setup.sh --tests
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+status=0
+started=$(date +%s)
+step() { echo; echo "== $* ($(( $(date +%s) - started )) s)"; }
+
+step "Release build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+cmake --build build -j"$jobs"
+
+step "Tests"
+scripts/with-audio-server.sh ctest --test-dir build --output-on-failure || status=1
+
+step "Sanitizer build"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARQUEL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+
+step "Tests under the sanitizers"
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1" \
+LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
+UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+  scripts/with-audio-server.sh ctest --test-dir build-asan --output-on-failure || status=1
+
+if [[ -x scripts/fuzz-wav.sh ]]; then
+  step "Fuzzing the WAV reader"
+  scripts/fuzz-wav.sh 60 || status=1
+fi
+
+step "Done"
+if [[ $status -ne 0 ]]; then
+  echo "Some tests failed."
+fi
+exit $status

@@ -1,0 +1,171 @@
+#include "subject/SubjectWindow.h"
+
+#include "common/WindowPlacement.h"
+#include "subject/ResultText.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+// The look of an answer button under the mouse once an answer is due; away
+// from the mouse the buttons keep the platform's normal look.
+const char hoverStyleSheet[] =
+    "QPushButton:hover {background-color: rgb(0, 255, 255); border: 1px solid blue;}";
+
+} // namespace
+
+SubjectWindow::SubjectWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    // Created without a parent; the layout gives them their place.
+    pushButtonChoice2 = new QPushButton(QStringLiteral("Tone 2"));
+    pushButtonChoice4 = new QPushButton(QStringLiteral("Tone 4"));
+    pushButtonIAmReady = new QPushButton(QStringLiteral("I am ready"));
+    pushButtonDone = new QPushButton(QStringLiteral("Done"));
+    labelThreshold = new QLabel(QStringLiteral("Threshold = "));
+    gridLayout = new QGridLayout;
+    widgetCentral = new QWidget;
+
+    // Connected here by signature only; no widget has an object name, so no
+    // slot is connected a second time by name.
+    connect(pushButtonIAmReady, SIGNAL(clicked(bool)), this, SLOT(on_pushButtonIAmReady_clicked()));
+    connect(pushButtonDone, SIGNAL(clicked(bool)), this, SLOT(close()));
+    connect(pushButtonChoice2, SIGNAL(clicked(bool)), this, SLOT(on_pushButtonChoice2_clicked()));
+    connect(pushButtonChoice4, SIGNAL(clicked(bool)), this, SLOT(on_pushButtonChoice4_clicked()));
+
+    setupLayout();
+}
+
+SubjectWindow::~SubjectWindow()
+{
+    // The widgets first (each leaves the central widget and the layout as it
+    // goes), then the layout, then the central widget, taken back from the
+    // window so that it is freed here and only here.
+    delete pushButtonChoice2;
+    pushButtonChoice2 = nullptr;
+    delete pushButtonChoice4;
+    pushButtonChoice4 = nullptr;
+    delete pushButtonIAmReady;
+    pushButtonIAmReady = nullptr;
+    delete pushButtonDone;
+    pushButtonDone = nullptr;
+    delete labelThreshold;
+    labelThreshold = nullptr;
+    delete gridLayout;
+    gridLayout = nullptr;
+    if (centralWidget() == widgetCentral)
+        takeCentralWidget();
+    delete widgetCentral;
+    widgetCentral = nullptr;
+}
+
+void SubjectWindow::setupLayout()
+{
+    placeWindowOnScreen(this, centerOnScreen, widthFraction, heightFraction);
+    setWindowTitle(QStringLiteral("Vardon Lab | Auditory Tarquel (v020) | Subject Window"));
+
+    gridLayout->addWidget(pushButtonChoice2, 0, 0, 1, 1, Qt::Alignment());
+    gridLayout->addWidget(pushButtonChoice4, 0, 1, 1, 1, Qt::Alignment());
+    gridLayout->addWidget(labelThreshold, 1, 0, 1, 4, Qt::Alignment());
+    gridLayout->addWidget(pushButtonIAmReady, 2, 1, 1, 2, Qt::Alignment());
+    gridLayout->addWidget(pushButtonDone, 3, 1, 1, 2, Qt::Alignment());
+    widgetCentral->setLayout(gridLayout);
+    setCentralWidget(widgetCentral);
+
+    pushButtonChoice2->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    pushButtonChoice4->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    labelThreshold->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    labelThreshold->setAlignment(Qt::AlignHCenter);
+    labelThreshold->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    pushButtonChoice2->hide();
+    pushButtonChoice4->hide();
+    pushButtonIAmReady->show();
+    pushButtonDone->hide();
+    // The result line stays hidden for good: the values it would carry are
+    // fixed placeholders that nobody measured (a reaction time of 1.23 ms, for
+    // one), so showing it would present a wrong result to the listener.
+    labelThreshold->hide();
+}
+
+void SubjectWindow::on_pushButtonIAmReady_clicked()
+{
+    setEnabled(false);
+    pushButtonChoice2->setEnabled(false);
+    pushButtonChoice4->setEnabled(false);
+    pushButtonChoice2->show();
+    pushButtonChoice4->show();
+    pushButtonIAmReady->hide();
+    pushButtonDone->hide();
+    emit subjectResponded(0);
+}
+
+void SubjectWindow::enableAllChoiceButtons()
+{
+    pushButtonChoice2->setEnabled(true);
+    pushButtonChoice4->setEnabled(true);
+}
+
+void SubjectWindow::updateSubjectWindow(int index)
+{
+    // Any index but -1 is a sound that has just started: nothing may be
+    // answered while it plays. The index picks no button.
+    setEnabled(false);
+    pushButtonChoice2->setEnabled(false);
+    pushButtonChoice4->setEnabled(false);
+    if (index != -1)
+        return;
+
+    // The trial's sound has ended: an answer is due.
+    pushButtonChoice2->setStyleSheet(QLatin1String(hoverStyleSheet));
+    pushButtonChoice4->setStyleSheet(QLatin1String(hoverStyleSheet));
+    pushButtonChoice2->setEnabled(true);
+    pushButtonChoice4->setEnabled(true);
+    setEnabled(true);
+}
+
+void SubjectWindow::on_pushButtonChoice2_clicked()
+{
+    // One answer per trial: the window stays disabled until the next sound
+    // has ended.
+    setEnabled(false);
+    emit subjectResponded(2);
+}
+
+void SubjectWindow::on_pushButtonChoice4_clicked()
+{
+    setEnabled(false);
+    emit subjectResponded(4);
+}
+
+void SubjectWindow::finishExperiment(qreal threshold, qreal reactionTime, qint32 mainParameter)
+{
+    pushButtonChoice2->hide();
+    pushButtonChoice4->hide();
+    // Set but not shown; see setupLayout().
+    labelThreshold->setText(composeResultText(threshold, reactionTime, mainParameter));
+    pushButtonDone->show();
+    setEnabled(true);
+}
+
+void SubjectWindow::closeEvent(QCloseEvent *event)
+{
+    // A modal question box on top of this window; Yes is the default, so
+    // Enter confirms, and Escape answers Cancel.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation MessageBox"),
+                    tr("Do you want to close this window?\n"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Yes);
+
+    // No, Cancel and Escape all keep the window open and unchanged.
+    if (box.exec() != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    emit subjectWindowClosed();
+    event->accept();
+}

@@ -1,0 +1,67 @@
+#ifndef SUBJECTWINDOW_H
+#define SUBJECTWINDOW_H
+
+#include <QMainWindow>
+
+class QCloseEvent;
+class QGridLayout;
+class QLabel;
+class QPushButton;
+
+// The listener's window. It holds no experiment state: it reports what the
+// listener did through subjectResponded (0 "I am ready", 2 "Tone 2",
+// 4 "Tone 4") and that it was closed through subjectWindowClosed. The main
+// window drives it through updateSubjectWindow (the sound of the trial has
+// started, or -1: it has ended and an answer is due) and finishExperiment.
+//
+// States: waiting for the listener -> playing -> answer due -> answer given
+// -> playing ... -> finished. The window is disabled from the moment an
+// answer is given until the next sound has ended, so the listener gives at
+// most one answer per trial and never answers while a sound plays.
+class SubjectWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit SubjectWindow(QWidget *parent = nullptr);
+    ~SubjectWindow() override;
+
+signals:
+    void subjectResponded(int response);
+    void subjectWindowClosed();
+
+    // The slots stay in this order: the main window connects to them by
+    // signature, and their order in the meta-object is part of the class.
+private slots:
+    void on_pushButtonIAmReady_clicked();
+public slots:
+    void enableAllChoiceButtons();
+private slots:
+    void updateSubjectWindow(int index);
+    void on_pushButtonChoice2_clicked();
+    void on_pushButtonChoice4_clicked();
+    void finishExperiment(qreal threshold, qreal reactionTime, qint32 mainParameter);
+
+protected:
+    // Runs for "Done" and for the window frame alike: asks before closing.
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void setupLayout();
+
+    QPushButton *pushButtonChoice2 = nullptr;
+    QPushButton *pushButtonChoice4 = nullptr;
+    QPushButton *pushButtonIAmReady = nullptr;
+    QPushButton *pushButtonDone = nullptr;
+    QLabel *labelThreshold = nullptr;
+    QGridLayout *gridLayout = nullptr;
+    QWidget *widgetCentral = nullptr;
+    bool centerOnScreen = true;
+    double widthFraction = 0.3;    // of the primary screen's available width
+    double heightFraction = 0.2;   // of the primary screen's available height
+
+    // Tests drive the window through its private members.
+    friend class SubjectWindowTester;
+};
+
+#endif // SUBJECTWINDOW_H

@@ -1,0 +1,444 @@
+// Checks of the real FFT: the packed layout on hand-worked spectra, accuracy
+// against a long-double reference for every length from 1 to 2^20, signals
+// with known spectra, the calling contract, and the preconditions, whose
+// failure messages must name the violated condition.
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "FFTReal/FFTReal.h"
+
+namespace {
+
+typedef long double Real;
+
+const Real PI_L = 3.14159265358979323846264338327950288L;
+
+std::vector<double> noise(int32_t n, uint64_t seed)
+{
+    std::mt19937_64 gen(seed);
+    std::vector<double> x(static_cast<size_t>(n));
+    for (double &v : x) {
+        v = static_cast<double>(gen() >> 11) * 0x1.0p-52 - 1.0; // [-1, 1)
+    }
+    return x;
+}
+
+// The packed layout of FFTReal from the complex bins 0 ... N/2.
+std::vector<Real> packed(const std::vector<Real> &re, const std::vector<Real> &im, int32_t n)
+{
+    std::vector<Real> f(static_cast<size_t>(n));
+    const int32_t half = n / 2;
+    f[0] = re[0];
+    if (n > 1) {
+        f[half] = re[half];
+    }
+    for (int32_t k = 1; k < half; ++k) {
+        f[k] = re[k];
+        f[half + k] = -im[k];
+    }
+    return f;
+}
+
+// The DFT by its definition, in long double; the angle index k*n is reduced
+// modulo N so that every twiddle factor comes from an exact angle.
+std::vector<Real> directDft(const std::vector<double> &x)
+{
+    const int32_t n = static_cast<int32_t>(x.size());
+    std::vector<Real> cosTable(x.size()), sinTable(x.size());
+    for (int32_t j = 0; j < n; ++j) {
+        cosTable[j] = std::cos(2 * PI_L * j / n);
+        sinTable[j] = std::sin(2 * PI_L * j / n);
+    }
+    std::vector<Real> re(x.size() / 2 + 1), im(x.size() / 2 + 1);
+    for (int32_t k = 0; k <= n / 2; ++k) {
+        Real sumRe = 0, sumIm = 0;
+        for (int32_t m = 0; m < n; ++m) {
+            const int32_t j = static_cast<int32_t>((int64_t(k) * m) % n);
+            sumRe += x[m] * cosTable[j];
+            sumIm -= x[m] * sinTable[j];
+        }
+        re[k] = sumRe;
+        im[k] = sumIm;
+    }
+    return packed(re, im, n);
+}
+
+// An independent complex radix-2 FFT in long double (bit-reversed copy, then
+// in-place butterflies with directly computed twiddle factors), for the
+// lengths where the direct DFT would take too long.
+std::vector<Real> referenceFft(const std::vector<double> &x)
+{
+    const int32_t n = static_cast<int32_t>(x.size());
+    int bits = 0;
+    while ((int32_t(1) << bits) < n) {
+        ++bits;
+    }
+    std::vector<Real> re(x.size()), im(x.size(), 0);
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t rev = 0;
+        for (int b = 0; b < bits; ++b) {
+            rev |= ((i >> b) & 1) << (bits - 1 - b);
+        }
+        re[rev] = x[i];
+    }
+    std::vector<Real> wRe(x.size() / 2 + 1), wIm(x.size() / 2 + 1);
+    for (int32_t j = 0; j < n / 2; ++j) {
+        wRe[j] = std::cos(2 * PI_L * j / n);
+        wIm[j] = -std::sin(2 * PI_L * j / n);
+    }
+    for (int32_t len = 2; len <= n; len *= 2) {
+        const int32_t stride = n / len;
+        for (int32_t start = 0; start < n; start += len) {
+            for (int32_t j = 0; j < len / 2; ++j) {
+                const Real tr = wRe[j * stride], ti = wIm[j * stride];
+                const int32_t a = start + j, b = a + len / 2;
+                const Real br = re[b] * tr - im[b] * ti;
+                const Real bi = re[b] * ti + im[b] * tr;
+                re[b] = re[a] - br;
+                im[b] = im[a] - bi;
+                re[a] += br;
+                im[a] += bi;
+            }
+        }
+    }
+    return packed(re, im, n);
+}
+
+// Largest |got - want| over the packed positions, divided by the largest
+// complex magnitude among the bins 0 ... N/2.
+double relativeError(const std::vector<double> &got, const std::vector<Real> &want)
+{
+    const size_t n = want.size();
+    const size_t half = n / 2;
+    Real maxMagnitude = std::max(std::fabs(want[0]), std::fabs(want[half]));
+    for (size_t k = 1; k < half; ++k) {
+        maxMagnitude = std::max(maxMagnitude, std::sqrt(want[k] * want[k] + want[half + k] * want[half + k]));
+    }
+    Real maxError = 0;
+    for (size_t j = 0; j < n; ++j) {
+        maxError = std::max(maxError, std::fabs(got[j] - want[j]));
+    }
+    return static_cast<double>(maxError / maxMagnitude);
+}
+
+std::vector<double> transform(const std::vector<double> &x)
+{
+    FFTReal<double> fft(static_cast<int32_t>(x.size()));
+    std::vector<double> f(x.size());
+    fft.forward_fft(f.data(), x.data());
+    return f;
+}
+
+// Runs action in a child process and returns what it wrote on stderr, and
+// whether it ended by abort().
+struct ChildOutcome {
+    bool aborted;
+    QString stderrText;
+};
+
+ChildOutcome runInChild(const std::function<void()> &action)
+{
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {false, QStringLiteral("pipe failed")};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], STDERR_FILENO);
+        action();
+        _exit(0);
+    }
+    close(fds[1]);
+    QByteArray text;
+    char chunk[512];
+    ssize_t got;
+    while ((got = read(fds[0], chunk, sizeof chunk)) > 0) {
+        text.append(chunk, static_cast<int>(got));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT, QString::fromLocal8Bit(text)};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::vector<double>)
+Q_DECLARE_METATYPE(std::function<void()>)
+
+class TestFFTReal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bitCount_data();
+    void bitCount();
+
+    void handWorkedSpectra_data();
+    void handWorkedSpectra();
+
+    void referenceAgreesWithDirectDft();
+
+    void accuracyAgainstLongDouble_data();
+    void accuracyAgainstLongDouble();
+
+    void knownSignals_data();
+    void knownSignals();
+
+    void callingContract_data();
+    void callingContract();
+
+    void preconditions_data();
+    void preconditions();
+};
+
+void TestFFTReal::bitCount_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("pow2");
+
+    QTest::newRow("1") << 1 << 0 << true;
+    QTest::newRow("2") << 2 << 1 << true;
+    QTest::newRow("8") << 8 << 3 << true;
+    QTest::newRow("2^16, the 16-bit step boundary") << 65536 << 16 << true;
+    QTest::newRow("2^17") << 131072 << 17 << true;
+    QTest::newRow("2^30, the largest length") << (1 << 30) << 30 << true;
+    QTest::newRow("3: bits of 2") << 3 << 2 << false;
+    QTest::newRow("17: bits of 16") << 17 << 5 << false;
+    QTest::newRow("65537: bits of 2^16") << 65537 << 17 << false;
+    QTest::newRow("2^31 - 1") << 0x7fffffff << 31 << false;
+}
+
+void TestFFTReal::bitCount()
+{
+    QFETCH(int, length);
+    QFETCH(int, bits);
+    QFETCH(bool, pow2);
+
+    QCOMPARE(FFTReal_bit_count(length), bits);
+    QCOMPARE(FFTReal_is_pow2(length), pow2);
+}
+
+void TestFFTReal::handWorkedSpectra_data()
+{
+    QTest::addColumn<std::vector<double>>("input");
+    QTest::addColumn<std::vector<double>>("expected");
+
+    const double s = std::sqrt(0.5);
+    const double r2 = std::sqrt(2.0);
+    QTest::newRow("N=1") << std::vector<double>{5} << std::vector<double>{5};
+    QTest::newRow("N=2") << std::vector<double>{1, 2} << std::vector<double>{3, -1};
+    // X[1] = -2 + 2i: real part -2 at 1, minus the imaginary part -2 at 3.
+    QTest::newRow("N=4 ramp") << std::vector<double>{1, 2, 3, 4}
+                              << std::vector<double>{10, -2, -2, -2};
+    QTest::newRow("N=4 impulse at 1") << std::vector<double>{0, 1, 0, 0}
+                                      << std::vector<double>{1, 0, -1, 1};
+    // X[k] = exp(-i pi k / 4): cos(pi k / 4) at k, sin(pi k / 4) at 4 + k.
+    QTest::newRow("N=8 impulse at 1") << std::vector<double>{0, 1, 0, 0, 0, 0, 0, 0}
+                                      << std::vector<double>{1, s, 0, -s, -1, s, 1, s};
+    // X[k] = 8 / (w^k - 1) for k > 0, w = exp(-i pi / 4): X[1] = -4 + (4 + 4 sqrt 2) i,
+    // X[2] = -4 + 4i, X[3] = -4 + (4 sqrt 2 - 4) i.
+    QTest::newRow("N=8 ramp") << std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8}
+                              << std::vector<double>{36, -4, -4, -4, -4, -4 - 4 * r2, -4, 4 - 4 * r2};
+}
+
+void TestFFTReal::handWorkedSpectra()
+{
+    QFETCH(std::vector<double>, input);
+    QFETCH(std::vector<double>, expected);
+
+    const std::vector<double> f = transform(input);
+    for (size_t j = 0; j < f.size(); ++j) {
+        // Up to N = 4 only sums and differences of small integers: exact. At
+        // N = 8 the factor sqrt(2)/2 rounds, to within an ulp of the values.
+        if (std::fabs(f[j] - expected[j]) > 1e-14) {
+            QFAIL(qPrintable(QStringLiteral("position %1: got %2, expected %3")
+                                 .arg(j).arg(f[j], 0, 'g', 17).arg(expected[j], 0, 'g', 17)));
+        }
+        if (f.size() <= 4) {
+            QCOMPARE(f[j], expected[j]);
+        }
+    }
+}
+
+// The long-double FFT of this test is itself checked once against the
+// definition, so that the large lengths below are measured against something
+// trustworthy.
+void TestFFTReal::referenceAgreesWithDirectDft()
+{
+    const std::vector<double> x = noise(1024, 7);
+    const std::vector<Real> direct = directDft(x);
+    const std::vector<Real> fast = referenceFft(x);
+    Real maxError = 0;
+    for (size_t j = 0; j < x.size(); ++j) {
+        maxError = std::max(maxError, std::fabs(direct[j] - fast[j]));
+    }
+    QVERIFY2(maxError < 1e-15L, qPrintable(QString::number(static_cast<double>(maxError))));
+}
+
+void TestFFTReal::accuracyAgainstLongDouble_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<double>("bound");
+
+    // Up to 2^13 every twiddle factor comes from the cosine table and the error
+    // is a few ulps per pass. From 2^14 on the late passes rotate their twiddle
+    // factors step by step, and rounding accumulates along each block.
+    for (int bits = 0; bits <= 20; ++bits) {
+        const double bound = bits <= 13 ? 1e-13 : 1e-10;
+        QTest::newRow(qPrintable(QStringLiteral("N=2^%1").arg(bits))) << bits << bound;
+    }
+}
+
+void TestFFTReal::accuracyAgainstLongDouble()
+{
+    QFETCH(int, bits);
+    QFETCH(double, bound);
+
+    const int32_t n = int32_t(1) << bits;
+    const std::vector<double> x = noise(n, 1000 + bits);
+    const std::vector<Real> want = n <= 2048 ? directDft(x) : referenceFft(x);
+    const double error = relativeError(transform(x), want);
+    qInfo("N = 2^%d: max error / max magnitude = %.3g", bits, error);
+    QVERIFY2(error <= bound, qPrintable(QStringLiteral("error %1 above %2").arg(error).arg(bound)));
+}
+
+void TestFFTReal::knownSignals_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<double>("constant");
+
+    // 16: table passes only; 2^14: one rotation pass; 2^16: three.
+    for (int length : {16, 1 << 14, 1 << 16}) {
+        QTest::newRow(qPrintable(QStringLiteral("impulse N=%1").arg(length))) << length << 0.0;
+        QTest::newRow(qPrintable(QStringLiteral("constant N=%1").arg(length))) << length << -0.375;
+    }
+}
+
+// Both signals leave every partial spectrum with zeros wherever a twiddle
+// factor would apply, so their results are exact.
+void TestFFTReal::knownSignals()
+{
+    QFETCH(int, length);
+    QFETCH(double, constant);
+
+    const int32_t half = length / 2;
+    std::vector<double> x(static_cast<size_t>(length), constant);
+    if (constant == 0.0) {
+        x[0] = 1.0; // unit impulse: 1 in every real position, 0 in every imaginary one
+    }
+    const std::vector<double> f = transform(x);
+    for (int32_t j = 0; j < length; ++j) {
+        double want;
+        if (constant == 0.0) {
+            want = j <= half ? 1.0 : 0.0;
+        } else {
+            want = j == 0 ? length * constant : 0.0;
+        }
+        if (f[j] != want) {
+            QFAIL(qPrintable(QStringLiteral("position %1: got %2, expected %3").arg(j).arg(f[j]).arg(want)));
+        }
+    }
+}
+
+void TestFFTReal::callingContract_data()
+{
+    QTest::addColumn<int>("length");
+
+    QTest::newRow("N=4, direct") << 4;
+    QTest::newRow("N=8, no cosine table") << 8;
+    QTest::newRow("N=2^13, odd pass count") << (1 << 13);
+    QTest::newRow("N=2^15, rotation passes") << (1 << 15);
+}
+
+// The input stays as it was, nothing is written past the N outputs, and a
+// second call on the same object gives the same bits.
+void TestFFTReal::callingContract()
+{
+    QFETCH(int, length);
+
+    const double guard = 999.0;
+    const std::vector<double> original = noise(length, 99);
+    std::vector<double> x = original;
+    std::vector<double> first(static_cast<size_t>(length) + 1, guard);
+    std::vector<double> second(static_cast<size_t>(length) + 1, guard);
+
+    FFTReal<double> fft(length);
+    fft.forward_fft(first.data(), x.data());
+    fft.forward_fft(second.data(), x.data());
+
+    QVERIFY(x == original);
+    QCOMPARE(first[length], guard);
+    QVERIFY(std::memcmp(first.data(), second.data(), sizeof(double) * length) == 0);
+}
+
+void TestFFTReal::preconditions_data()
+{
+    QTest::addColumn<std::function<void()>>("action");
+    QTest::addColumn<QString>("condition");
+
+    QTest::newRow("length 0") << std::function<void()>([] { FFTReal<double> fft(0); })
+                              << QStringLiteral("x > 0");
+    QTest::newRow("length 12") << std::function<void()>([] { FFTReal<double> fft(12); })
+                               << QStringLiteral("FFTReal_is_pow2 (length)");
+    QTest::newRow("negative length") << std::function<void()>([] { FFTReal<double> fft(-8); })
+                                     << QStringLiteral("size >= 0");
+    QTest::newRow("array of negative size") << std::function<void()>([] { DynArray<int32_t> a(-1); })
+                                            << QStringLiteral("size >= 0");
+    QTest::newRow("array resized below 0") << std::function<void()>([] { DynArray<double> a(4); a.resize(-4); })
+                                           << QStringLiteral("size >= 0");
+    QTest::newRow("element -1") << std::function<void()>([] { DynArray<double> a(4); a[-1] = 0; })
+                                << QStringLiteral("pos >= 0");
+    QTest::newRow("element at length") << std::function<void()>([] { DynArray<double> a(4); a[4] = 0; })
+                                       << QStringLiteral("pos < _len");
+    QTest::newRow("element of an empty array") << std::function<void()>([] { DynArray<double> a; a[0] = 0; })
+                                               << QStringLiteral("pos < _len");
+
+    const auto callWith = [](int which) {
+        return std::function<void()>([which] {
+            FFTReal<double> fft(16);
+            std::vector<double> a(16), b(16);
+            double *const buffer = fft.use_buffer();
+            switch (which) {
+            case 0: fft.forward_fft(nullptr, a.data()); break;
+            case 1: fft.forward_fft(b.data(), nullptr); break;
+            case 2: fft.forward_fft(buffer, a.data()); break;
+            case 3: fft.forward_fft(b.data(), buffer); break;
+            default: fft.forward_fft(a.data(), a.data()); break;
+            }
+        });
+    };
+    QTest::newRow("output null") << callWith(0) << QStringLiteral("f != 0");
+    QTest::newRow("input null") << callWith(1) << QStringLiteral("x != 0");
+    QTest::newRow("output is the work buffer") << callWith(2) << QStringLiteral("f != use_buffer ()");
+    QTest::newRow("input is the work buffer") << callWith(3) << QStringLiteral("x != use_buffer ()");
+    QTest::newRow("in place") << callWith(4) << QStringLiteral("x != f");
+}
+
+// Each violation aborts, also in this Release build, and names its condition.
+void TestFFTReal::preconditions()
+{
+    QFETCH(std::function<void()>, action);
+    QFETCH(QString, condition);
+
+    const ChildOutcome outcome = runInChild(action);
+    QVERIFY2(outcome.aborted, qPrintable(outcome.stderrText));
+    const QString expected = QStringLiteral("Assertion failed: %1, file").arg(condition);
+    QVERIFY2(outcome.stderrText.contains(expected), qPrintable(outcome.stderrText));
+}
+
+QTEST_GUILESS_MAIN(TestFFTReal)
+#include "tst_fftreal.moc"

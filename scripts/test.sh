@@ -28,7 +28,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARQUEL_SANITIZE=ON -DBUILD_
 cmake --build build-asan -j"$jobs"
 
 step "Tests under the sanitizers"
-ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1" \
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:fast_unwind_on_malloc=0" \
 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   scripts/with-audio-server.sh ctest --test-dir build-asan --output-on-failure || status=1

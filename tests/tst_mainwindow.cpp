@@ -92,7 +92,7 @@ void MainWindowTester::enabledStatesAfterConstruction()
 void MainWindowTester::metaObjectOrder()
 {
     const QStringList expected = {
-        "soundPlaying(int)", "stateChanged(QAudio::State)", "doneDataCollection(qreal,qreal,qint32)",
+        "soundPlaying(int)", "stateChanged(QAudio::State)", "doneDataCollection(double,double,int)",
         "on_pushButtonPractice_clicked()", "on_pushButtonExperiment_clicked()",
         "on_pushButtonGo_clicked()", "updateMainwindow(int)", "playOneSound()", "doNothing()",
         "handleStateChanged(QAudio::State)", "on_comboBoxSesType_currentIndexChanged(int)",

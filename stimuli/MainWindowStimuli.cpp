@@ -1,40 +1,188 @@
 // Stimuli: the sound-file folder, the loading of each trial's sound, its
-// amplitude spectrum and the data of the three charts.
+// amplitude spectrum and the data of the three charts. The arithmetic lives in
+// SoundFolder, TrialSound and Spectrum; these members read the window's state,
+// call it and show the result.
 
 #include "app/MainWindow.h"
 
+#include "app/SessionText.h"
+#include "stimuli/SoundFolder.h"
+#include "stimuli/Spectrum.h"
+#include "stimuli/TrialSound.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+
 void MainWindow::selectSoundFolder()
 {
+    settings.soundFiles.clear();
+    for (;;) {
+        settings.folderDialogDir = desktopFolder();
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Select a folder"), settings.folderDialogDir, QFileDialog::ReadOnly);
+        // A cancelled dialog chooses no folder; the session start ends here.
+        if (folder.isEmpty())
+            break;
+
+        const QStringList names = listWavFileNames(folder);
+        if (names.isEmpty()) {
+            const auto answer = QMessageBox::question(
+                this, QStringLiteral("Question"),
+                QStringLiteral("This folder contains no .wav files.\nDo you want to select another folder?"),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            if (answer == QMessageBox::Yes)
+                continue;
+            break;
+        }
+
+        // Every file is read once now, so that a session never starts on a
+        // folder that would fail in the middle of a run.
+        const SoundFolderCheck check = checkSoundFiles(folder, names);
+        if (!check.usable()) {
+            const auto answer = QMessageBox::warning(
+                this, QStringLiteral("Warning"), describeUnusableFolder(folder, check),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            if (answer == QMessageBox::Yes)
+                continue;
+            break;
+        }
+
+        settings.wavPath = folder;
+        for (const QString &name : names) {
+            SoundFileRecord record;
+            record.folder = folder;
+            record.fileName = name;
+            settings.soundFiles.append(record);
+        }
+        // The stimuli are played and analysed at the rate they were recorded
+        // at: the time axis, the spectrum and the playback format all follow it.
+        settings.samplingRate = check.sampleRate;
+        lineEditSamplingRate->setText(formatSamplingRate(settings.samplingRate));
+        break;
+    }
+    numSoundFiles = settings.soundFiles.size();
 }
 
 void MainWindow::loadTrialSound()
 {
+    currentSoundIndex = trialOrder[trialCounter];
+    const SoundFileRecord &record = settings.soundFiles[currentSoundIndex];
+    settings.wavPath = record.folder;
+    settings.wavFileName = record.fileName;
+    currentWavFilePath = settings.wavPath + QLatin1Char('/') + settings.wavFileName;
+
+    const bool readOk = wavFile.read(currentWavFilePath.toUtf8().toStdString());
+    const QString problem = stimulusProblem(wavFile, readOk);
+    if (problem.isEmpty() && extractFirstChannel(wavFile, samples)) {
+        settings.numSamples = samples.size();
+        settings.soundDuration = double(settings.numSamples) / wavFile.sampleRate;
+    } else {
+        // The folder passed its check at session start, so the file changed
+        // since. The trial plays silence of the previous length rather than
+        // the previous sound, and the spectrum stays computable.
+        qWarning().noquote() << "Trial sound unusable, silence instead:" << currentWavFilePath << problem;
+        samples.fill(0.0, std::max(settings.numSamples, 2));
+        settings.numSamples = samples.size();
+        settings.soundDuration = settings.numSamples / settings.samplingRate;
+    }
+    lineEditSoundDuration->setText(formatSecondsAsMilliseconds(settings.soundDuration));
+    updateDisplaySamples();
+    sizeSpectrum();
+    // Sized for every file: stimuli of one folder may differ in length.
+    fillTimeAxisMs(timeAxisMs, settings.displaySamples, settings.samplingRate);
 }
 
 void MainWindow::updateDisplaySamples()
 {
+    const DisplayExtent extent = displayExtent(settings.displayDuration, settings.samplingRate,
+                                               settings.numSamples, settings.showWholeSound);
+    settings.displaySamples = extent.samples;
+    settings.displayDuration = extent.durationSeconds;
 }
 
 void MainWindow::showSoundFileName()
 {
+    lineEditWavFilePath->setText(settings.wavPath);
+    lineEditWavFileName->setText(settings.soundFiles.value(currentSoundIndex).fileName);
 }
 
 void MainWindow::sizeSpectrum()
 {
+    const SpectrumSize size = spectrumSize(settings.numSamples, settings.samplingRate,
+                                           settings.spectrumMaxFrequency);
+    fftLength = size.fftLength;
+    fftDuration = size.fftDuration;
+    frequencyResolution = 1.0 / fftDuration;
+    settings.spectrumPointCount = size.pointCount;
+    spectrumFrequencies.resize(fftLength / 2);
+    spectrumAmplitudes.resize(fftLength / 2);
+    spectrumPoints.resize(settings.spectrumPointCount);
 }
 
 void MainWindow::computeSpectrum()
 {
+    amplitudeSpectrum(samples, fftLength, settings.samplingRate, spectrumFrequencies, spectrumAmplitudes);
+    fftDuration = fftLength / settings.samplingRate;
+    frequencyResolution = 1.0 / fftDuration;
 }
 
 void MainWindow::updateWaveformChart()
 {
+    updateDisplaySamples();
+    // The panel can be read back between loads ("Go"), which re-derives the
+    // sample count from the rounded duration; never draw past the loaded sound.
+    const int shown = std::min({settings.displaySamples, samples.size(), timeAxisMs.size()});
+    waveformPoints.resize(std::max(shown, 0));
+    for (int i = 0; i < shown; ++i)
+        waveformPoints[i] = QPointF(timeAxisMs[i], samples[i]);
+    waveformSeries->replace(waveformPoints);
+    waveformAxisX->setRange(0.0, settings.displaySamples / settings.samplingRate * 1000.0);
+
+    const QPair<double, double> range = minMax(samples);
+    waveformRange = {range.first, range.second};
+    const QPair<double, double> axis = axisRange(range);
+    waveformAxisY->setRange(axis.first, axis.second);
 }
 
 void MainWindow::updateSpectrumChart()
 {
+    const int shown = std::min(settings.spectrumPointCount, spectrumAmplitudes.size());
+    spectrumPoints.resize(shown);
+    for (int k = 0; k < shown; ++k)
+        spectrumPoints[k] = QPointF(spectrumFrequencies[k], spectrumAmplitudes[k]);
+    spectrumSeries->replace(spectrumPoints);
+
+    // The y axis covers every bin, also those above the drawn frequencies.
+    const QPair<double, double> range = minMax(spectrumAmplitudes);
+    spectrumRange = {range.first, range.second};
+    const QPair<double, double> axis = axisRange(range);
+    spectrumAxisY->setRange(axis.first, axis.second);
 }
 
 void MainWindow::updateTrendChart()
 {
+    if (trialCounter == 0 && numSoundFiles > 0) {
+        trendFileNumbers.resize(numSoundFiles);
+        trendCounts.fill(0.0, numSoundFiles);
+        trendPoints.resize(numSoundFiles);
+        for (int i = 0; i < numSoundFiles; ++i) {
+            trendFileNumbers[i] = i + 1;
+            trendPoints[i] = QPointF(i + 1, 0.0);
+        }
+        // One file gives the range 1 to 1, which an axis cannot show: it is
+        // widened to 0 to 2 with a tick at each whole number.
+        const QPair<double, double> axis = axisRange({1.0, double(numSoundFiles)});
+        trendAxisX->setRange(axis.first, axis.second);
+        trendAxisX->setLabelFormat(QStringLiteral("%g"));
+        trendAxisX->setTickCount(numSoundFiles > 1 ? numSoundFiles : 3);
+    }
+    trendSeries->replace(trendPoints);
+    trendRange = {0.0, trendAxisTop(trendCounts)};
+    trendAxisY->setRange(trendRange[0], trendRange[1]);
 }

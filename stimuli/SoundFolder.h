@@ -1,0 +1,58 @@
+#ifndef SOUNDFOLDER_H
+#define SOUNDFOLDER_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class WavFile;
+
+// The stimulus folder: which of its entries are sound files, and whether every
+// one of them can be played and analysed before a session is built on them.
+
+// The names of the regular, non-hidden files of folder whose suffix (the text
+// after the last dot) is "wav" in any letter case, in name order ignoring case.
+// Sub-folders are never taken, whatever their name. An empty folder path lists
+// nothing: it means that no folder was chosen, not the current directory.
+QStringList listWavFileNames(const QString &folder);
+
+// Why the sound just read into wav cannot be a stimulus, in words for the
+// experimenter; empty when it can. readOk is the result of wav.read().
+// A stimulus is linear PCM the reader decoded in full, with one or two
+// channels, a sampling rate above 0 Hz and from 2 to maxStimulusFrames
+// samples per channel (the spectrum divides by half the sample count).
+QString stimulusProblem(const WavFile &wav, bool readOk);
+
+// Samples per channel that the header of the sound in wav announces (0
+// without channels).
+qint64 framesPerChannel(const WavFile &wav);
+
+// The longest sound a stimulus may be, in samples per channel: the largest
+// length the FFT accepts (2^30).
+constexpr qint64 maxStimulusFrames = qint64(1) << 30;
+
+struct SoundFileProblem
+{
+    QString fileName;   // without the folder
+    QString reason;     // plain words, no file name
+};
+
+// The outcome of reading every listed file once.
+struct SoundFolderCheck
+{
+    QVector<SoundFileProblem> problems;  // unusable files, in listing order
+    QString rateProblem;                 // set when usable files disagree on the rate
+    quint32 sampleRate = 0;              // Hz, the rate all usable files share; 0 if none
+
+    bool usable() const { return problems.isEmpty() && rateProblem.isEmpty(); }
+};
+
+// Reads each of fileNames in folder and collects everything that would stop a
+// session on that folder: unusable files and a mix of sampling rates.
+SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames);
+
+// The text of the warning shown for a folder that failed the check, ending in
+// the question whether to choose another folder.
+QString describeUnusableFolder(const QString &folder, const SoundFolderCheck &check);
+
+#endif // SOUNDFOLDER_H

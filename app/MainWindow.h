@@ -2,10 +2,12 @@
 #define MAINWINDOW_H
 
 #include "app/SessionSettings.h"
+#include "experiment/TrialJournal.h"
 #include "wav/WavFile.h"
 
 #include <QAudio>
 #include <QAudioFormat>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QMainWindow>
 #include <QPointF>
@@ -22,6 +24,7 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class SubjectWindow;
 
 namespace QtCharts {
@@ -97,6 +100,16 @@ private:
     void finishDataCollection();
     void setupPlaybackFormat();
     void writeResultsFile();
+
+    // The run's own safety net (experiment/): abandoning a run, letting a
+    // sound play out, the per-trial journal, a second chance to save.
+    void abandonRun();
+    void finishSoundPlayback();
+    void releasePlaybackObjects();
+    void openTrialJournal();
+    void journalAnswer(qint32 answer, qint64 reactionTimeMs);
+    bool askToRetrySaving();
+    void copyJournalBeside(const QString &resultsFilePath);
 
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;
@@ -203,6 +216,16 @@ private:
     bool centerOnScreen = true;
     double widthFraction = 0.8;
     double heightFraction = 0.9;
+
+    quint32 trialOrderSeed = 0;        // seed of the current trial order
+    bool trialOrderSeedFixed = false;  // tests set the seed before a session start
+    bool runActive = false;            // between "Go" and the last answer or an abandoned run
+    QTimer *soundTimer = nullptr;      // delay before the next sound, precise, cancellable
+    QTimer *playOutTimer = nullptr;    // lets the audio server play what it still holds
+    QElapsedTimer runClock;            // since "Go"
+    QElapsedTimer answerClock;         // since the last message from the listener
+    TrialJournal trialJournal;
+    QString trialJournalFolder;        // where journals go; the data folder unless a test sets it
 
     // Tests drive the window through its private members.
     friend class MainWindowTester;

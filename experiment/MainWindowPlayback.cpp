@@ -1,13 +1,74 @@
 // Audio playback of one trial's sound.
 
 #include "app/MainWindow.h"
+#include "experiment/PcmConversion.h"
+
+#include <QAudioDeviceInfo>
+#include <QAudioOutput>
+#include <QBuffer>
+#include <QDebug>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+// Bytes the audio output holds ahead of the device. Small, so that the idle
+// report, and with it the reaction clock, follows the real end of the sound
+// closely; large enough for the audio server to be fed without gaps.
+constexpr int outputBufferMs = 40;
+
+// Extra time granted after the buffered audio should have played, for the
+// server's own scheduling before the output is stopped.
+constexpr int playOutMarginMs = 10;
+
+} // namespace
 
 void MainWindow::setupPlaybackFormat()
 {
+    playbackFormat.setSampleRate(static_cast<int>(settings.samplingRate));
+    playbackFormat.setChannelCount(1);
+    playbackFormat.setSampleSize(32);
+    playbackFormat.setCodec(QStringLiteral("audio/pcm"));
+    playbackFormat.setByteOrder(QAudioFormat::LittleEndian);
+    playbackFormat.setSampleType(QAudioFormat::Float);
+
+    const QAudioDeviceInfo device = QAudioDeviceInfo::defaultOutputDevice();
+    if (!device.isFormatSupported(playbackFormat))
+        qWarning() << "Raw audio format not supported by backend, cannot play audio.";
 }
 
 void MainWindow::playOneSound()
 {
+    if (soundsPlayed >= soundsPerTrial)
+        return;
+
+    // A sound is played at the rate it was recorded at; the session adopts
+    // the folder's rate, and the loaded file has the last word.
+    const int fileRate = static_cast<int>(wavFile.sampleRate);
+    if (fileRate > 0 && fileRate != playbackFormat.sampleRate()) {
+        playbackFormat.setSampleRate(fileRate);
+        if (!QAudioDeviceInfo::defaultOutputDevice().isFormatSupported(playbackFormat))
+            qWarning() << "Raw audio format not supported by backend, cannot play audio.";
+    }
+
+    // A set left by a failed sound goes before a new one is made.
+    if (audioOutput)
+        audioOutput->stop();
+    releasePlaybackObjects();
+
+    // Exactly the loaded sound, whatever the panel's rounded duration says.
+    audioBytes = new QByteArray(floatPcmBytes(samples));
+    audioBuffer = new QBuffer(audioBytes);
+    audioBuffer->open(QIODevice::ReadOnly);
+
+    audioOutput = new QAudioOutput(QAudioDeviceInfo::defaultOutputDevice(), playbackFormat, this);
+    audioOutput->setBufferSize(playbackFormat.bytesForDuration(outputBufferMs * 1000));
+    connect(audioOutput, SIGNAL(stateChanged(QAudio::State)), this, SLOT(handleStateChanged(QAudio::State)));
+    audioOutput->start(audioBuffer);
+
+    ++soundsPlayed;
+    emit soundPlaying(soundsPlayed);
 }
 
 void MainWindow::doNothing()
@@ -16,5 +77,74 @@ void MainWindow::doNothing()
 
 void MainWindow::handleStateChanged(QAudio::State audioState)
 {
-    Q_UNUSED(audioState)
+    QAudioOutput *output = qobject_cast<QAudioOutput *>(sender());
+    if (!output || output != audioOutput)
+        return;   // a report from an output already let go
+
+    switch (audioState) {
+    case QAudio::StoppedState:
+        if (audioOutput->error() != QAudio::NoError)
+            qWarning() << "Audio stopped unexpectedly";
+        break;
+    case QAudio::IdleState: {
+        // Idle means the output has handed its last byte to the audio server,
+        // not that the server has played it. Stopping now would discard the
+        // tail of the sound, so the output plays out first: what it can still
+        // hold is at most one buffer.
+        if (playOutTimer && playOutTimer->isActive())
+            break;
+        if (!playOutTimer) {
+            playOutTimer = new QTimer(this);
+            playOutTimer->setSingleShot(true);
+            playOutTimer->setTimerType(Qt::PreciseTimer);
+            connect(playOutTimer, &QTimer::timeout, this, &MainWindow::finishSoundPlayback);
+        }
+        const qint64 bufferedUs = playbackFormat.durationForBytes(audioOutput->bufferSize());
+        playOutTimer->start(static_cast<int>(bufferedUs / 1000) + playOutMarginMs);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// The sound has reached the device: release the playback objects, start the
+// reaction clock and tell the listener's window that an answer is due.
+void MainWindow::finishSoundPlayback()
+{
+    if (audioOutput)
+        audioOutput->stop();
+    releasePlaybackObjects();
+
+    if (soundsPlayed == soundsPerTrial) {
+        if (reactionTimerStarts == 0)
+            reactionTimer->start();
+        else
+            reactionTimer->restart();
+        ++reactionTimerStarts;
+        emit soundPlaying(-1);
+    }
+}
+
+void MainWindow::releasePlaybackObjects()
+{
+    if (audioBuffer) {
+        audioBuffer->close();
+        // The buffer lets go of the bytes before they are freed.
+        audioBuffer->setBuffer(nullptr);
+    }
+    delete audioBytes;
+    audioBytes = nullptr;
+
+    if (audioOutput) {
+        // Deferred: the output may be in the middle of delivering a report.
+        disconnect(audioOutput, nullptr, this, nullptr);
+        if (audioBuffer)
+            audioBuffer->setParent(audioOutput);
+        audioOutput->deleteLater();
+    } else if (audioBuffer) {
+        audioBuffer->deleteLater();
+    }
+    audioBuffer = nullptr;
+    audioOutput = nullptr;
 }

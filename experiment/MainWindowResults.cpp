@@ -1,7 +1,88 @@
 // The results file written at the end of a run.
 
 #include "app/MainWindow.h"
+#include "experiment/ResultsFile.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 
 void MainWindow::writeResultsFile()
 {
+    const QByteArray bytes = resultsFileBytes(settings.soundFiles);
+    QString proposedPath = settings.outputPath + QStringLiteral("/") + settings.outputFileName;
+
+    for (;;) {
+        // The main window stays disabled until the listener's window closes;
+        // the dialogs it owns take input all the same.
+        QFileDialog dialog(this, tr("Save a file"), proposedPath,
+                           QStringLiteral("All files (*.*);; Text files (*.txt)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog.selectNameFilter(QStringLiteral("Text files (*.txt)"));
+        dialog.setEnabled(true);
+        const QString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0)
+                                                                   : QString();
+
+        if (chosen.isEmpty()) {
+            settings.outputPath.clear();
+            settings.outputFileName.clear();
+        } else {
+            const QFileInfo info(chosen);
+            settings.outputPath = info.path();
+            settings.outputFileName = info.fileName();
+            proposedPath = chosen;
+
+            QString reason;
+            if (saveFileAtomically(chosen, bytes, &reason)) {
+                copyJournalBeside(chosen);
+                return;
+            }
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                            QStringLiteral("could not open file for writing \r\n")
+                                + settings.outputPath + settings.outputFileName,
+                            QMessageBox::Ok, this);
+            box.setEnabled(true);
+            box.exec();
+        }
+
+        if (!askToRetrySaving())
+            return;
+    }
+}
+
+bool MainWindow::askToRetrySaving()
+{
+    QString text = QStringLiteral("The results have not been saved.\nDo you want to try saving them again?");
+    if (!trialJournal.filePath().isEmpty()) {
+        text += QStringLiteral("\n\nEvery answer of this run is also kept in the trial journal:\n")
+                + trialJournal.filePath();
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEnabled(true);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::copyJournalBeside(const QString &resultsFilePath)
+{
+    const QString journalPath = trialJournal.filePath();
+    if (journalPath.isEmpty())
+        return;
+    QFile journal(journalPath);
+    QString reason;
+    if (journal.open(QIODevice::ReadOnly)
+        && saveFileAtomically(journalCopyPath(resultsFilePath), journal.readAll(), &reason)) {
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                    QStringLiteral("The results were saved, but the trial journal could not be copied to\n%1\n"
+                                   "It stays in\n%2")
+                        .arg(journalCopyPath(resultsFilePath), journalPath),
+                    QMessageBox::Ok, this);
+    box.setEnabled(true);
+    box.exec();
 }

@@ -2,31 +2,188 @@
 // return of the main window when the listener's window closes.
 
 #include "app/MainWindow.h"
+#include "experiment/TrialOrder.h"
+#include "subject/SubjectWindow.h"
+
+#include <QAudioOutput>
+#include <QComboBox>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QDir>
+
+#include <cmath>
 
 void MainWindow::on_pushButtonPractice_clicked()
 {
+    repetitions = practiceRepetitions;
+    comboBoxSesType->setCurrentIndex(0);
+    startSession();
+    pushButtonPractice->setEnabled(true);
+    pushButtonExperiment->setEnabled(false);
+    pushButtonGo->setEnabled(numSoundFiles > 0);
 }
 
 void MainWindow::on_pushButtonExperiment_clicked()
 {
+    repetitions = experimentRepetitions;
+    comboBoxSesType->setCurrentIndex(1);
+    startSession();
+    pushButtonPractice->setEnabled(true);
+    pushButtonExperiment->setEnabled(true);
+    pushButtonGo->setEnabled(numSoundFiles > 0);
 }
 
 void MainWindow::on_pushButtonGo_clicked()
 {
+    setEnabled(false);
+    readParameters();
+
+    subjectWindow = new SubjectWindow(this);
+    // Disabling the main window also disables the windows it owns; the
+    // listener's window is a window of its own and takes input throughout.
+    subjectWindow->setEnabled(true);
+
+    connect(subjectWindow, SIGNAL(subjectResponded(int)), this, SLOT(updateMainwindow(int)));
+    connect(subjectWindow, SIGNAL(subjectWindowClosed()), this, SLOT(refreshMainWindow()));
+    connect(this, SIGNAL(soundPlaying(int)), subjectWindow, SLOT(updateSubjectWindow(int)));
+    connect(this, SIGNAL(doneDataCollection(qreal,qreal,qint32)),
+            subjectWindow, SLOT(finishExperiment(qreal,qreal,qint32)));
+
+    runActive = true;
+    runClock.start();
+    openTrialJournal();
+    subjectWindow->show();
 }
 
 void MainWindow::refreshMainWindow()
 {
+    // Closing the listener's window before the last answer abandons the run:
+    // nothing more may sound, and nothing of it may reach the next session.
+    if (runActive)
+        abandonRun();
+
+    // The closed window is kept (hidden) until the main window goes, but it
+    // no longer hears from this one nor speaks to it.
+    if (subjectWindow) {
+        disconnect(this, nullptr, subjectWindow, nullptr);
+        disconnect(subjectWindow, SIGNAL(subjectResponded(int)), this, SLOT(updateMainwindow(int)));
+    }
+
+    setEnabled(true);
+    pushButtonPractice->setEnabled(true);
+    pushButtonExperiment->setEnabled(true);
+    pushButtonGo->setEnabled(false);
+}
+
+void MainWindow::abandonRun()
+{
+    runActive = false;
+    if (soundTimer)
+        soundTimer->stop();
+    if (playOutTimer)
+        playOutTimer->stop();
+    if (audioOutput)
+        audioOutput->stop();
+    releasePlaybackObjects();
+    soundsPlayed = 0;
+    trialJournal.close();
 }
 
 void MainWindow::startSession()
 {
+    settings.soundFiles.clear();
+    trialOrder.clear();
+    currentWavFilePath.clear();
+
+    trialCounter = 0;
+    currentSoundIndex = 0;
+    numSoundFiles = 0;
+
+    settings.sessionType = comboBoxSesType->currentIndex();
+    readParameters();
+    selectSoundFolder();
+    if (numSoundFiles <= 0)
+        return;
+
+    makeTrialOrder();
+    loadTrialSound();
+    updateWaveformChart();
+    computeSpectrum();
+    updateSpectrumChart();
+    updateTrendChart();
+    showSoundFileName();
+    updateProgressText();
 }
 
 void MainWindow::readParameters()
 {
+    settings.sessionType = comboBoxSesType->currentIndex();
+    settings.soundType = comboBoxSoundType->currentIndex();
+    settings.mainParameter = comboBoxMainParameter->currentIndex();
+    settings.samplingRate = lineEditSamplingRate->text().toDouble();
+    settings.soundDuration = lineEditSoundDuration->text().toDouble() / 1000.0;
+    settings.silentInterval = lineEditSilentInterval->text().toDouble() / 1000.0;
+    settings.saveDataToFile = checkBoxSaveData->isChecked();
+    settings.wavPath = lineEditWavFilePath->text();
+    settings.wavFileName = lineEditWavFileName->text();
+    settings.subjectCode = lineEditSubCode->text();
+    settings.sessionNumber = lineEditSesNum->text().toInt(nullptr, 10);
+    settings.outputPath = lineEditOutputFilePath->text();
+    settings.outputFileName = lineEditOutputFileName->text();
+
+    // The panel shows rounded milliseconds; once a sound is loaded its own
+    // sample count is what plays and what the charts show.
+    if (!samples.isEmpty() && numSoundFiles > 0)
+        settings.numSamples = samples.size();
+    else
+        settings.numSamples = static_cast<qint32>(std::floor(settings.samplingRate * settings.soundDuration));
+    updateDisplaySamples();
 }
 
 void MainWindow::makeTrialOrder()
 {
+    if (!trialOrderSeedFixed)
+        trialOrderSeed = drawTrialOrderSeed();
+    trialOrder = buildTrialOrder(numSoundFiles, repetitions, trialOrderSeed);
+}
+
+void MainWindow::openTrialJournal()
+{
+    if (trialJournalFolder.isEmpty()) {
+        trialJournalFolder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+                                 .filePath(QStringLiteral("sessions"));
+    }
+
+    JournalHeader header;
+    header.programVersion = QCoreApplication::applicationName() + QLatin1Char(' ')
+                            + QCoreApplication::applicationVersion();
+    header.startTime = QDateTime::currentDateTime();
+    header.subjectCode = settings.subjectCode;
+    header.sessionTypeName = settings.sessionTypeNames.value(settings.sessionType);
+    header.sessionNumber = settings.sessionNumber;
+    header.soundFolder = settings.wavPath;
+    for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+        header.soundFileNames.append(record.fileName);
+    header.samplingRate = settings.samplingRate;
+    header.repetitions = repetitions;
+    header.trialOrderSeed = trialOrderSeed;
+    header.trialOrder = trialOrder;
+
+    QString reason;
+    if (!trialJournal.open(trialJournalFolder, header, &reason)) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                        QStringLiteral("The trial journal could not be created in\n%1\n(%2).\n"
+                                       "The run goes on; its answers are kept in memory only "
+                                       "until the results file is saved.")
+                            .arg(trialJournalFolder, reason),
+                        QMessageBox::Ok, this);
+        box.setEnabled(true);
+        box.exec();
+    }
 }

@@ -1,0 +1,116 @@
+#include "experiment/TrialJournal.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <unistd.h>
+
+namespace {
+
+QString headerLine(const QString &key, const QString &value)
+{
+    return QStringLiteral("# ") + key + QLatin1Char('\t') + value + QLatin1Char('\n');
+}
+
+QString safeForFileName(const QString &text)
+{
+    QString safe = text;
+    safe.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return safe.isEmpty() ? QStringLiteral("_") : safe;
+}
+
+} // namespace
+
+QByteArray journalHeaderText(const JournalHeader &header)
+{
+    QStringList order;
+    order.reserve(header.trialOrder.size());
+    for (qint32 index : header.trialOrder)
+        order.append(QString::number(index));
+
+    QString text = QStringLiteral("# Trial journal\n");
+    text += headerLine(QStringLiteral("program"), header.programVersion);
+    text += headerLine(QStringLiteral("start time"), header.startTime.toString(Qt::ISODateWithMs));
+    text += headerLine(QStringLiteral("subject code"), header.subjectCode);
+    text += headerLine(QStringLiteral("session type"), header.sessionTypeName);
+    text += headerLine(QStringLiteral("session number"), QString::number(header.sessionNumber));
+    text += headerLine(QStringLiteral("sound folder"), header.soundFolder);
+    text += headerLine(QStringLiteral("sound files"), header.soundFileNames.join(QLatin1Char('\t')));
+    text += headerLine(QStringLiteral("sampling rate (Hz)"), QString::number(header.samplingRate, 'g', 10));
+    text += headerLine(QStringLiteral("repetitions"), QString::number(header.repetitions));
+    text += headerLine(QStringLiteral("trial order seed"), QString::number(header.trialOrderSeed));
+    text += headerLine(QStringLiteral("trial order (sound-file index from 0)"), order.join(QLatin1Char('\t')));
+    text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\n");
+    return text.toUtf8();
+}
+
+QByteArray journalRowText(const JournalRow &row)
+{
+    return QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
+        .arg(row.trialNumber)
+        .arg(row.soundFileName)
+        .arg(row.answer)
+        .arg(row.reactionTimeMs)
+        .arg(row.sinceRunStartMs)
+        .toUtf8();
+}
+
+QString journalFileName(const QDateTime &startTime, const QString &subjectCode,
+                        const QString &sessionTypeName, qint32 sessionNumber)
+{
+    return startTime.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QLatin1Char('_')
+           + safeForFileName(subjectCode) + QLatin1Char('_') + safeForFileName(sessionTypeName)
+           + QLatin1Char('_') + QString::number(sessionNumber) + QStringLiteral(".tsv");
+}
+
+bool TrialJournal::open(const QString &folder, const JournalHeader &header, QString *errorText)
+{
+    close();
+    auto fail = [errorText](const QString &reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
+    if (!QDir().mkpath(folder))
+        return fail(QStringLiteral("the folder %1 could not be created").arg(folder));
+
+    // Two runs started within one second by the same subject get distinct files.
+    const QString baseName = journalFileName(header.startTime, header.subjectCode,
+                                             header.sessionTypeName, header.sessionNumber);
+    QString path = QDir(folder).filePath(baseName);
+    for (int n = 2; QFile::exists(path); ++n) {
+        QString numbered = baseName;
+        numbered.insert(numbered.size() - 4, QStringLiteral("-%1").arg(n));
+        path = QDir(folder).filePath(numbered);
+    }
+
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return fail(file.errorString());
+    if (!writeDurably(journalHeaderText(header))) {
+        const QString reason = file.errorString();
+        file.close();
+        return fail(reason);
+    }
+    return true;
+}
+
+bool TrialJournal::append(const JournalRow &row)
+{
+    if (!file.isOpen())
+        return false;
+    return writeDurably(journalRowText(row));
+}
+
+void TrialJournal::close()
+{
+    if (file.isOpen())
+        file.close();
+}
+
+bool TrialJournal::writeDurably(const QByteArray &bytes)
+{
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return false;
+    return ::fsync(file.handle()) == 0;
+}

@@ -1,0 +1,72 @@
+#ifndef TRIALJOURNAL_H
+#define TRIALJOURNAL_H
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// What a journal records about its run before the first answer.
+struct JournalHeader
+{
+    QString programVersion;
+    QDateTime startTime;
+    QString subjectCode;
+    QString sessionTypeName;       // "practice" or "experiment"
+    qint32 sessionNumber = 0;
+    QString soundFolder;
+    QStringList soundFileNames;    // list order: index i is sound-file index i
+    double samplingRate = 0.0;     // Hz
+    qint32 repetitions = 0;
+    quint32 trialOrderSeed = 0;
+    QVector<qint32> trialOrder;    // sound-file indices from 0, presentation order
+};
+
+// One answer as the journal stores it.
+struct JournalRow
+{
+    qint32 trialNumber = 0;        // from 1
+    QString soundFileName;
+    qint32 answer = 0;             // 2 or 4
+    qint64 reactionTimeMs = 0;     // whole milliseconds, as measured
+    qint64 sinceRunStartMs = 0;    // milliseconds since "Go"
+};
+
+// The text of a journal: header lines start with "# ", then a line of column
+// names, then one tab-separated row per answer. Plain UTF-8 text, LF line ends,
+// readable by any tab-separated reader that skips "#" comment lines.
+QByteArray journalHeaderText(const JournalHeader &header);
+QByteArray journalRowText(const JournalRow &row);
+
+// The file name of a run's journal: start time, subject code, session type
+// and number, with every character that is unsafe in a file name replaced.
+QString journalFileName(const QDateTime &startTime, const QString &subjectCode,
+                        const QString &sessionTypeName, qint32 sessionNumber);
+
+// A per-trial journal on disk. Each answer is written and forced to the disk
+// before append returns, so a crash or a killed process loses no answer that
+// was given.
+class TrialJournal
+{
+public:
+    TrialJournal() = default;
+    TrialJournal(const TrialJournal &) = delete;
+    TrialJournal &operator=(const TrialJournal &) = delete;
+
+    // Creates folder (with its parents) and a new journal in it. Returns false
+    // with a plain description in *errorText when that fails.
+    bool open(const QString &folder, const JournalHeader &header, QString *errorText = nullptr);
+    bool append(const JournalRow &row);
+    void close();
+
+    bool isOpen() const { return file.isOpen(); }
+    QString filePath() const { return file.fileName(); }
+
+private:
+    bool writeDurably(const QByteArray &bytes);
+
+    QFile file;
+};
+
+#endif // TRIALJOURNAL_H

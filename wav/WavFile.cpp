@@ -11,9 +11,13 @@
 
 namespace {
 
-// Offset of the sample data in the canonical layout: a 12-byte RIFF header, a
-// 16-byte "fmt " chunk with its 8-byte header, and the "data" chunk header.
-constexpr std::int64_t canonicalDataOffset = 44;
+// The canonical layout: a 12-byte RIFF header ("RIFF", size, "WAVE"), the
+// 8-byte header and 16-byte body of the "fmt " chunk, and the 8-byte header
+// of the "data" chunk, so the sample data starts at byte 44.
+constexpr std::size_t riffHeaderSize = 12;
+constexpr std::size_t chunkHeaderSize = 8;
+constexpr std::size_t plainFormatSize = 16;
+constexpr std::size_t canonicalHeaderSize = 44;
 
 constexpr std::uint16_t formatPcm = 1;
 constexpr std::uint16_t formatExtensible = 0xFFFE;
@@ -61,6 +65,8 @@ bool isId(const void *bytes, const char *id)
 // Reads up to count bytes; returns how many the stream supplied.
 std::size_t readUpTo(std::istream &in, void *buffer, std::size_t count)
 {
+    if (count == 0)
+        return 0;
     in.read(static_cast<char *>(buffer), static_cast<std::streamsize>(count));
     return static_cast<std::size_t>(in.gcount());
 }
@@ -83,7 +89,7 @@ bool resizeBuffer(unsigned char *&buffer, std::int64_t &held, std::int64_t size)
         held = 0;
         return true;
     }
-    if (std::uint64_t(size) > std::numeric_limits<std::size_t>::max())
+    if (size < 0 || std::uint64_t(size) > std::numeric_limits<std::size_t>::max())
         return false;
     void *grown = std::realloc(buffer, static_cast<std::size_t>(size));
     if (!grown)
@@ -91,6 +97,111 @@ bool resizeBuffer(unsigned char *&buffer, std::int64_t &held, std::int64_t size)
     buffer = static_cast<unsigned char *>(grown);
     held = size;
     return true;
+}
+
+// The file read front to back as chunks, its first bytes taken from the header
+// block already read. Positions are byte offsets from the start of the file.
+// While the position is past the header block, the stream stands at it.
+class ChunkSource
+{
+public:
+    ChunkSource(std::istream &in, std::streamoff start, std::int64_t size, const unsigned char *head,
+                std::size_t headBytes)
+        : in(in), start(start), streamSize(size), head(head), headBytes(std::int64_t(headBytes))
+    {
+    }
+
+    std::int64_t position() const { return current; }
+    // Bytes of the stream from its start; -1 when it cannot tell.
+    std::int64_t size() const { return streamSize; }
+    // Bytes left after the position; the largest count a read can ask for
+    // when the size is unknown.
+    std::int64_t remaining() const
+    {
+        if (streamSize < 0)
+            return std::numeric_limits<std::int64_t>::max();
+        return std::max<std::int64_t>(streamSize - current, 0);
+    }
+
+    std::size_t read(void *to, std::size_t count)
+    {
+        unsigned char *out = static_cast<unsigned char *>(to);
+        std::size_t done = 0;
+        if (current < headBytes) {
+            done = std::min<std::size_t>(count, std::size_t(headBytes - current));
+            std::memcpy(out, head + current, done);
+            current += std::int64_t(done);
+        }
+        if (done < count) {
+            const std::size_t got = readUpTo(in, out + done, count - done);
+            current += std::int64_t(got);
+            done += got;
+        }
+        return done;
+    }
+
+    // Moves forward to offset. False when the stream ends before it, so that
+    // nothing could be read there.
+    bool skipTo(std::int64_t offset)
+    {
+        if (offset <= current)
+            return offset == current;
+        if (streamSize >= 0 && offset > streamSize)
+            return false;
+        if (offset > headBytes) {
+            const std::int64_t streamAt = std::max(current, headBytes);
+            in.clear();
+            if (streamSize >= 0) {
+                in.seekg(start + offset);
+            } else {
+                in.ignore(offset - streamAt);
+                if (in.gcount() < offset - streamAt)
+                    return false;
+            }
+        }
+        current = offset;
+        return true;
+    }
+
+private:
+    std::istream &in;
+    std::streamoff start;
+    std::int64_t streamSize;
+    const unsigned char *head;
+    std::int64_t headBytes;
+    std::int64_t current = 0;
+};
+
+// Reads a data chunk's body, length bytes as far as the stream goes, into
+// buffer, which ends up holding exactly the bytes obtained. False when memory
+// runs out.
+bool readBody(ChunkSource &source, std::uint32_t length, unsigned char *&buffer, std::int64_t &held,
+              std::int64_t &obtained)
+{
+    obtained = 0;
+    const std::int64_t wanted = std::min<std::int64_t>(length, source.remaining());
+    if (source.size() >= 0) {
+        // One block read into a buffer sized to what the stream can supply.
+        if (!resizeBuffer(buffer, held, wanted))
+            return false;
+        if (wanted > 0)
+            obtained = std::int64_t(source.read(buffer, std::size_t(wanted)));
+    } else {
+        // Unknown length: grow the buffer as the bytes arrive, so that a huge
+        // claim costs no more memory than the bytes that really come.
+        while (obtained < wanted) {
+            const std::int64_t step =
+                std::min(wanted - obtained, std::max<std::int64_t>(obtained, 65536));
+            if (!resizeBuffer(buffer, held, obtained + step))
+                return false;
+            const std::int64_t got = std::int64_t(source.read(buffer + obtained, std::size_t(step)));
+            obtained += got;
+            if (got < step)
+                break;
+        }
+    }
+    // A short read leaves the buffer larger than what it holds.
+    return resizeBuffer(buffer, held, obtained);
 }
 
 // The decoding loops are the hot path of a read. Each is a plain indexed loop
@@ -141,13 +252,48 @@ WavFile::WavFile()
     : riffHeader{}, riffSize(0), waveHeader{}, fmtHeader{}, fmtSize(0), audioFormat(0),
       numChannels(0), sampleRate(0), bytesPerSecond(0), blockAlign(0), bitsPerSample(0),
       dataString{}, dataLength(0), rawData(nullptr), rawBytesRead(0), sampleCount(0),
-      sampleData(nullptr), rawDataSize(0), dataOffset(canonicalDataOffset)
+      sampleData(nullptr), rawDataSize(0), dataOffset(canonicalHeaderSize)
 {
 }
 
 WavFile::~WavFile()
 {
     std::free(rawData);
+}
+
+// The thirteen header fields as the 44 bytes of the canonical header.
+void WavFile::packHeader(unsigned char *header) const
+{
+    std::memcpy(header, riffHeader, 4);
+    putLe32(header + 4, riffSize);
+    std::memcpy(header + 8, waveHeader, 4);
+    std::memcpy(header + 12, fmtHeader, 4);
+    putLe32(header + 16, fmtSize);
+    putLe16(header + 20, audioFormat);
+    putLe16(header + 22, numChannels);
+    putLe32(header + 24, sampleRate);
+    putLe32(header + 28, bytesPerSecond);
+    putLe16(header + 32, blockAlign);
+    putLe16(header + 34, bitsPerSample);
+    std::memcpy(header + 36, dataString, 4);
+    putLe32(header + 40, dataLength);
+}
+
+void WavFile::unpackHeader(const unsigned char *header)
+{
+    std::memcpy(riffHeader, header, 4);
+    riffSize = getLe32(header + 4);
+    std::memcpy(waveHeader, header + 8, 4);
+    std::memcpy(fmtHeader, header + 12, 4);
+    fmtSize = getLe32(header + 16);
+    audioFormat = getLe16(header + 20);
+    numChannels = getLe16(header + 22);
+    sampleRate = getLe32(header + 24);
+    bytesPerSecond = getLe32(header + 28);
+    blockAlign = getLe16(header + 32);
+    bitsPerSample = getLe16(header + 34);
+    std::memcpy(dataString, header + 36, 4);
+    dataLength = getLe32(header + 40);
 }
 
 bool WavFile::read(const std::string &path)
@@ -162,6 +308,7 @@ bool WavFile::read(const std::string &path)
 
 bool WavFile::readFrom(std::istream &in, const std::string &path)
 {
+    in.clear();
     // How many bytes the stream holds, so that no size from the file is
     // believed beyond them. -1 when the stream cannot tell (a pipe).
     std::int64_t streamSize = -1;
@@ -176,74 +323,48 @@ bool WavFile::readFrom(std::istream &in, const std::string &path)
     }
     in.clear();
 
-    // The RIFF header. Bytes that a shorter file does not reach keep their
-    // previous values, but such a file cannot hold "WAVE" and is refused.
-    unsigned char riff[12];
-    std::memcpy(riff, riffHeader, 4);
-    putLe32(riff + 4, riffSize);
-    std::memcpy(riff + 8, waveHeader, 4);
-    const std::size_t riffBytes = readUpTo(in, riff, sizeof riff);
-    if (riffBytes == 0) {
+    // The first 44 bytes go into the header fields where the canonical layout
+    // puts them, and bytes that a shorter file does not reach keep their
+    // previous values. For a canonical file that is the whole header; for any
+    // other layout the chunk walk below replaces the format and data fields
+    // with what it finds. A refused file leaves in the fields what it
+    // supplied.
+    unsigned char header[canonicalHeaderSize];
+    packHeader(header);
+    const std::size_t headerBytes = readUpTo(in, header, sizeof header);
+    if (headerBytes == 0) {
         report("Header size is zero. ", path);
         return false;
     }
-    std::memcpy(riffHeader, riff, 4);
-    riffSize = getLe32(riff + 4);
-    std::memcpy(waveHeader, riff + 8, 4);
-    if (riffBytes < sizeof riff || !isId(waveHeader, "WAVE")) {
+    unpackHeader(header);
+    if (headerBytes < riffHeaderSize || !isId(waveHeader, "WAVE")) {
         report("Not a WAV file: ", path);
         return false;
     }
 
-    // Walk the chunk list to "data". The RIFF size is not used to bound the
-    // walk, since streaming writers leave it 0 or too large; the end of the
-    // stream bounds it instead.
+    // Walk the chunk list to "data". The RIFF size does not bound the walk,
+    // since streaming writers leave it 0 or too large; the end of the stream
+    // bounds it instead.
+    ChunkSource source(in, start, streamSize, header, headerBytes);
+    source.skipTo(riffHeaderSize);
     bool haveFormat = false;
-    std::int64_t chunkStart = sizeof riff;
     for (;;) {
-        unsigned char chunk[8];
-        if (readUpTo(in, chunk, sizeof chunk) < sizeof chunk)
+        const std::int64_t chunkStart = source.position();
+        unsigned char chunk[chunkHeaderSize];
+        if (source.read(chunk, sizeof chunk) < sizeof chunk)
             break;
         const std::uint32_t chunkSize = getLe32(chunk + 4);
-        const std::int64_t body = chunkStart + 8;
-        std::int64_t position = body;
+        const std::int64_t body = chunkStart + std::int64_t(sizeof chunk);
 
         if (isId(chunk, "data")) {
             if (!haveFormat)
                 break;
             std::memcpy(dataString, chunk, 4);
             dataLength = chunkSize;
-
-            // A chunk that claims more than the stream holds is read as far as
-            // it goes, like a truncated file; nothing larger is allocated.
-            std::int64_t wanted = dataLength;
-            if (streamSize >= 0)
-                wanted = std::min(wanted, std::max<std::int64_t>(streamSize - body, 0));
-            std::int64_t obtained = 0;
             if (dataLength != 0) {
-                bool allocated = true;
-                if (streamSize >= 0) {
-                    allocated = resizeBuffer(rawData, rawDataSize, wanted);
-                    if (allocated && wanted > 0)
-                        obtained = std::int64_t(readUpTo(in, rawData, std::size_t(wanted)));
-                } else {
-                    // Unknown length: grow the buffer as the bytes arrive.
-                    while (allocated && obtained < wanted) {
-                        const std::int64_t step = std::min(wanted - obtained,
-                                                           std::max<std::int64_t>(obtained, 65536));
-                        allocated = resizeBuffer(rawData, rawDataSize, obtained + step);
-                        if (!allocated)
-                            break;
-                        const std::int64_t got =
-                            std::int64_t(readUpTo(in, rawData + obtained, std::size_t(step)));
-                        obtained += got;
-                        if (got < step)
-                            break;
-                    }
-                    if (allocated)
-                        resizeBuffer(rawData, rawDataSize, obtained);
-                }
-                if (!allocated) {
+                std::int64_t obtained = 0;
+                if (!readBody(source, dataLength, rawData, rawDataSize, obtained)) {
+                    // Nothing usable is left of the previous samples either.
                     resizeBuffer(rawData, rawDataSize, 0);
                     rawBytesRead = 0;
                     decodedSamples.clear();
@@ -251,25 +372,23 @@ bool WavFile::readFrom(std::istream &in, const std::string &path)
                     report("Not enough memory to read WAV file: ", path);
                     return false;
                 }
+                rawBytesRead = obtained;
             }
-
+            // bitsPerSample is 8, 16 or 24 here: the format checks passed.
             sampleCount = dataLength / (bitsPerSample / 8u);
             dataOffset = body;
-            if (dataLength != 0) {
-                rawBytesRead = obtained;
+            if (dataLength != 0)
                 convertSamples();
-            }
             return true;
         }
 
         if (isId(chunk, "fmt ") && !haveFormat) {
             unsigned char format[extensibleFormatSize];
             const std::size_t formatBytes =
-                readUpTo(in, format, std::min<std::size_t>(chunkSize, sizeof format));
-            position += std::int64_t(formatBytes);
+                source.read(format, std::min<std::size_t>(chunkSize, sizeof format));
             std::memcpy(fmtHeader, chunk, 4);
             fmtSize = chunkSize;
-            if (formatBytes < 16) {
+            if (formatBytes < plainFormatSize) {
                 report("Incomplete format chunk in WAV file: ", path);
                 return false;
             }
@@ -292,14 +411,8 @@ bool WavFile::readFrom(std::istream &in, const std::string &path)
 
         // Chunks start on even offsets: an odd-sized chunk is followed by a
         // pad byte.
-        chunkStart = body + chunkSize + (chunkSize & 1u);
-        if (streamSize >= 0) {
-            if (chunkStart > streamSize - 8)
-                break;
-            in.seekg(start + chunkStart);
-        } else {
-            in.ignore(chunkStart - position);
-        }
+        if (!source.skipTo(body + chunkSize + (chunkSize & 1u)))
+            break;
     }
 
     report(haveFormat ? "No data chunk in WAV file: " : "No format chunk in WAV file: ", path);
@@ -358,28 +471,16 @@ bool WavFile::write(const std::string &path) const
         return false;
     }
 
-    unsigned char header[canonicalDataOffset];
-    std::memcpy(header, riffHeader, 4);
-    putLe32(header + 4, riffSize);
-    std::memcpy(header + 8, waveHeader, 4);
-    std::memcpy(header + 12, fmtHeader, 4);
-    putLe32(header + 16, fmtSize);
-    putLe16(header + 20, audioFormat);
-    putLe16(header + 22, numChannels);
-    putLe32(header + 24, sampleRate);
-    putLe32(header + 28, bytesPerSecond);
-    putLe16(header + 32, blockAlign);
-    putLe16(header + 34, bitsPerSample);
-    std::memcpy(header + 36, dataString, 4);
-    putLe32(header + 40, dataLength);
+    unsigned char header[canonicalHeaderSize];
+    packHeader(header);
     // A file read from another layout (a longer format chunk, the extensible
     // tag, chunks before the data) gets the canonical one, so that the 44
     // bytes describe what follows them.
-    if (dataOffset != canonicalDataOffset || fmtSize != 16 || audioFormat != formatPcm) {
+    if (dataOffset != std::int64_t(canonicalHeaderSize) || fmtSize != 16 || audioFormat != formatPcm) {
         putLe32(header + 4, std::uint32_t(std::min<std::uint64_t>(
                                 36u + std::uint64_t(dataLength),
                                 std::numeric_limits<std::uint32_t>::max())));
-        putLe32(header + 16, 16);
+        putLe32(header + 16, plainFormatSize);
         putLe16(header + 20, formatPcm);
     }
     out.write(reinterpret_cast<const char *>(header), sizeof header);

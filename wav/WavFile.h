@@ -61,6 +61,9 @@ public:
     std::vector<double> decodedSamples;
 
 private:
+    void packHeader(unsigned char *header) const;
+    void unpackHeader(const unsigned char *header);
+
     std::int64_t rawDataSize;     // bytes allocated in rawData
     std::int64_t dataOffset;      // byte offset of the sample data in the file
 };

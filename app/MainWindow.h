@@ -13,6 +13,8 @@
 #include <QPointF>
 #include <QVector>
 
+#include <functional>
+
 class QAudioOutput;
 class QBuffer;
 class QByteArray;
@@ -91,6 +93,9 @@ private:
     void updateWaveformChart();
     void updateSpectrumChart();
     void updateTrendChart();
+    // Asks for the stimulus folder, starting at startFolder; empty when the
+    // experimenter cancels. Unset, the folder dialog asks; tests answer here.
+    std::function<QString(const QString &startFolder)> chooseSoundFolder;
 
     // The run (experiment/).
     void startSession();

@@ -24,8 +24,10 @@ void MainWindow::selectSoundFolder()
     settings.soundFiles.clear();
     for (;;) {
         settings.folderDialogDir = desktopFolder();
-        const QString folder = QFileDialog::getExistingDirectory(
-            this, QStringLiteral("Select a folder"), settings.folderDialogDir, QFileDialog::ReadOnly);
+        const QString folder = chooseSoundFolder
+            ? chooseSoundFolder(settings.folderDialogDir)
+            : QFileDialog::getExistingDirectory(this, QStringLiteral("Select a folder"),
+                                                settings.folderDialogDir, QFileDialog::ReadOnly);
         // A cancelled dialog chooses no folder; the session start ends here.
         if (folder.isEmpty())
             break;
@@ -45,10 +47,13 @@ void MainWindow::selectSoundFolder()
         // folder that would fail in the middle of a run.
         const SoundFolderCheck check = checkSoundFiles(folder, names);
         if (!check.usable()) {
-            const auto answer = QMessageBox::warning(
-                this, QStringLiteral("Warning"), describeUnusableFolder(folder, check),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-            if (answer == QMessageBox::Yes)
+            const FolderWarning warning = describeUnusableFolder(folder, check);
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), warning.text,
+                            QMessageBox::Yes | QMessageBox::No, this);
+            box.setDefaultButton(QMessageBox::Yes);
+            if (!warning.details.isEmpty())
+                box.setDetailedText(warning.details);
+            if (box.exec() == QMessageBox::Yes)
                 continue;
             break;
         }
@@ -61,9 +66,11 @@ void MainWindow::selectSoundFolder()
             settings.soundFiles.append(record);
         }
         // The stimuli are played and analysed at the rate they were recorded
-        // at: the time axis, the spectrum and the playback format all follow it.
+        // at: the time axis, the spectrum and the playback format follow it,
+        // and so does the panel, from which the rate is read back at "Go".
         settings.samplingRate = check.sampleRate;
         lineEditSamplingRate->setText(formatSamplingRate(settings.samplingRate));
+        playbackFormat.setSampleRate(static_cast<int>(check.sampleRate));
         break;
     }
     numSoundFiles = settings.soundFiles.size();

@@ -33,20 +33,42 @@ qint64 framesPerChannel(const WavFile &wav)
 
 namespace {
 
-// Why the reader refused the file, judged from the header fields it got to.
-// The reader is a fresh object here, so a field it never reached is 0 rather
-// than the previous file's value.
+constexpr quint16 formatPcm = 1;
+constexpr quint16 formatFloat = 3;
+constexpr quint16 formatExtensible = 0xFFFE;
+
+bool isId(const char *field, const char *id)
+{
+    return std::memcmp(field, id, 4) == 0;
+}
+
+bool decodableWidth(quint16 bits)
+{
+    return bits == 8 || bits == 16 || bits == 24;
+}
+
+// Why the reader refused the file, judged from the header fields it got to
+// (in the order the reader checks them).
 QString readFailure(const WavFile &wav)
 {
-    if (std::memcmp(wav.waveHeader, "WAVE", 4) != 0)
+    if (!isId(wav.waveHeader, "WAVE"))
         return QStringLiteral("is not a WAV file");
-    if (wav.audioFormat == 3)
+    if (!isId(wav.fmtHeader, "fmt "))
+        return QStringLiteral("is damaged: no format description was found before its sound data");
+    if (wav.fmtSize < 16)
+        return QStringLiteral("is damaged: its format description is incomplete");
+    if (wav.audioFormat == formatFloat)
         return QStringLiteral("holds floating-point samples; only integer (linear PCM) samples can be used");
-    if (wav.audioFormat != 1 && wav.audioFormat != 0xFFFE)
-        return QStringLiteral("is not linear PCM (its format code is %1)").arg(wav.audioFormat);
-    if (wav.bitsPerSample != 8 && wav.bitsPerSample != 16 && wav.bitsPerSample != 24)
+    if (wav.audioFormat == formatExtensible && decodableWidth(wav.bitsPerSample))
+        return QStringLiteral("is in the extensible format but does not declare linear PCM samples");
+    if (wav.audioFormat != formatPcm && wav.audioFormat != formatExtensible)
+        return QStringLiteral("is compressed or in an unknown format (format code %1); only linear PCM can be used")
+            .arg(wav.audioFormat);
+    if (!decodableWidth(wav.bitsPerSample))
         return QStringLiteral("has %1 bits per sample; only 8, 16 or 24 can be used").arg(wav.bitsPerSample);
-    return QStringLiteral("could not be read as a WAV file");
+    if (!isId(wav.dataString, "data"))
+        return QStringLiteral("holds no sound data (no data chunk was found)");
+    return QStringLiteral("could not be read");
 }
 
 } // namespace
@@ -61,6 +83,17 @@ QString stimulusProblem(const WavFile &wav, bool readOk)
         return QStringLiteral("has %1 channels; a stimulus must have 1 or 2").arg(wav.numChannels);
     if (wav.sampleRate == 0)
         return QStringLiteral("declares a sampling rate of 0 Hz");
+    if (wav.sampleRate > maxStimulusRate)
+        return QStringLiteral("declares a sampling rate of %1 Hz; at most %2 Hz can be played")
+            .arg(wav.sampleRate).arg(maxStimulusRate);
+    // The reader decodes bitsPerSample / 8 bytes per sample, back to back. A
+    // frame of another size (24-bit samples in 4-byte containers, say) would
+    // be decoded into noise.
+    const int frameBytes = wav.numChannels * (wav.bitsPerSample / 8);
+    if (wav.blockAlign != frameBytes)
+        return QStringLiteral("has an unsupported sample layout: %1 bytes per frame, where %2 channel(s) of "
+                              "%3 bits take %4")
+            .arg(wav.blockAlign).arg(wav.numChannels).arg(wav.bitsPerSample).arg(frameBytes);
     // A data chunk shorter than its header says still reads as a success, but
     // nothing of it is decoded.
     if (wav.rawBytesRead < qint64(wav.dataLength) || wav.decodedSamples.size() < wav.sampleCount)
@@ -85,12 +118,16 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
         const QString path = folder + QLatin1Char('/') + name;
         QString reason;
         QFile file(path);
+        // Opened here first for the system's own reason when it cannot be
+        // (the reader only says that it could not).
         if (!file.open(QIODevice::ReadOnly)) {
             reason = QStringLiteral("cannot be opened (%1)").arg(file.errorString());
         } else if (file.size() == 0) {
             reason = QStringLiteral("is empty (0 bytes)");
         } else {
             file.close();
+            // A fresh reader per file, so that a failed read is judged from
+            // this file's header alone.
             WavFile wav;
             reason = stimulusProblem(wav, wav.read(path.toUtf8().toStdString()));
             if (reason.isEmpty())
@@ -108,33 +145,40 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
         QStringList parts;
         for (auto it = filesByRate.cbegin(); it != filesByRate.cend(); ++it) {
             const QStringList &names = it.value();
-            QString files = QStringList(names.mid(0, namesShown)).join(QStringLiteral(", "));
+            QString files = names.mid(0, namesShown).join(QStringLiteral(", "));
             if (names.size() > namesShown)
                 files += QStringLiteral(" and %1 more").arg(names.size() - namesShown);
             parts.append(QStringLiteral("%1 Hz (%2)").arg(it.key()).arg(files));
         }
         check.rateProblem = QStringLiteral("The files do not share one sampling rate: ")
-            + parts.join(QStringLiteral("; ")) + QLatin1Char('.');
+            + parts.join(QStringLiteral("; "))
+            + QStringLiteral(". A session plays all its stimuli at one rate.");
     }
     return check;
 }
 
-QString describeUnusableFolder(const QString &folder, const SoundFolderCheck &check)
+FolderWarning describeUnusableFolder(const QString &folder, const SoundFolderCheck &check)
 {
-    // A message box does not scroll: a folder of hundreds of broken files
-    // shows the first ones and a count.
-    const int linesShown = 20;
-    QString text;
+    FolderWarning warning;
+    const auto line = [](const SoundFileProblem &problem) {
+        return QStringLiteral("%1 %2.").arg(problem.fileName, problem.reason);
+    };
     if (!check.problems.isEmpty()) {
-        text += QStringLiteral("These files in %1 cannot be used as stimuli:\n").arg(folder);
-        for (int i = 0; i < check.problems.size() && i < linesShown; ++i)
-            text += QStringLiteral("\n%1 %2.").arg(check.problems[i].fileName, check.problems[i].reason);
-        if (check.problems.size() > linesShown)
-            text += QStringLiteral("\n... and %1 more.").arg(check.problems.size() - linesShown);
-        text += QStringLiteral("\n\n");
+        warning.text += QStringLiteral("These files in %1 cannot be used as stimuli:\n").arg(folder);
+        for (int i = 0; i < check.problems.size() && i < filesListedInText; ++i)
+            warning.text += QLatin1Char('\n') + line(check.problems[i]);
+        if (check.problems.size() > filesListedInText) {
+            warning.text += QStringLiteral("\n... and %1 more (see the details).")
+                                .arg(check.problems.size() - filesListedInText);
+            QStringList all;
+            for (const SoundFileProblem &problem : check.problems)
+                all.append(line(problem));
+            warning.details = all.join(QLatin1Char('\n'));
+        }
+        warning.text += QStringLiteral("\n\n");
     }
     if (!check.rateProblem.isEmpty())
-        text += check.rateProblem + QStringLiteral("\n\n");
-    text += QStringLiteral("Do you want to select another folder?");
-    return text;
+        warning.text += check.rateProblem + QStringLiteral("\n\n");
+    warning.text += QStringLiteral("Do you want to select another folder?");
+    return warning;
 }

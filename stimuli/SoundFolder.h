@@ -16,20 +16,28 @@ class WavFile;
 // nothing: it means that no folder was chosen, not the current directory.
 QStringList listWavFileNames(const QString &folder);
 
+// The longest sound a stimulus may be, in samples per channel: the largest
+// length the FFT accepts (2^30).
+constexpr qint64 maxStimulusFrames = qint64(1) << 30;
+
+// The highest sampling rate a stimulus may have, in Hz. Audio devices stop at
+// 768 kHz, and every rate up to it shows exactly in the panel's six digits.
+constexpr quint32 maxStimulusRate = 768000;
+
 // Why the sound just read into wav cannot be a stimulus, in words for the
-// experimenter; empty when it can. readOk is the result of wav.read().
-// A stimulus is linear PCM the reader decoded in full, with one or two
-// channels, a sampling rate above 0 Hz and from 2 to maxStimulusFrames
-// samples per channel (the spectrum divides by half the sample count).
+// experimenter (to follow the file name); empty when it can. readOk is the
+// result of wav.read(). Why a read failed is judged from the header fields it
+// reached, which is exact only for a WavFile that read nothing before (the
+// fields it did not reach are then 0). A stimulus is linear PCM
+// that the reader decoded in full, with one or two channels, frames of
+// exactly one sample per channel, a sampling rate from 1 Hz to
+// maxStimulusRate, and from 2 to maxStimulusFrames samples per channel (the
+// spectrum divides by half the sample count).
 QString stimulusProblem(const WavFile &wav, bool readOk);
 
 // Samples per channel that the header of the sound in wav announces (0
 // without channels).
 qint64 framesPerChannel(const WavFile &wav);
-
-// The longest sound a stimulus may be, in samples per channel: the largest
-// length the FFT accepts (2^30).
-constexpr qint64 maxStimulusFrames = qint64(1) << 30;
 
 struct SoundFileProblem
 {
@@ -51,8 +59,19 @@ struct SoundFolderCheck
 // session on that folder: unusable files and a mix of sampling rates.
 SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames);
 
-// The text of the warning shown for a folder that failed the check, ending in
-// the question whether to choose another folder.
-QString describeUnusableFolder(const QString &folder, const SoundFolderCheck &check);
+// The warning for a folder that failed its check.
+struct FolderWarning
+{
+    QString text;     // the unusable files with their reasons, the rates, the question
+    QString details;  // every unusable file, when there are more than text lists; else empty
+};
+
+// Lists the unusable files (the first filesListedInText of them in the text,
+// all of them in the details when there are more) and the mix of rates, and
+// ends with the question whether to choose another folder.
+FolderWarning describeUnusableFolder(const QString &folder, const SoundFolderCheck &check);
+
+// A message box does not scroll: longer lists go to its details.
+constexpr int filesListedInText = 15;
 
 #endif // SOUNDFOLDER_H

@@ -18,11 +18,15 @@ SpectrumSize spectrumSize(qint32 numSamples, double samplingRateHz, double maxFr
 {
     SpectrumSize size;
     size.fftLength = nextPowerOfTwo(numSamples);
+    // A rate of 0 (a panel text that is no number) would make the duration
+    // infinite; no bin is drawn then.
+    if (!(samplingRateHz > 0.0))
+        return size;
     size.fftDuration = size.fftLength / samplingRateHz;
     // Bin k lies at k / fftDuration Hz, so fftDuration * maxFrequency bins
-    // reach up to maxFrequency.
-    size.pointCount = static_cast<qint32>(size.fftDuration * maxFrequencyHz);
-    size.pointCount = std::min(size.pointCount, size.fftLength / 2);
+    // reach up to maxFrequency. Clamped before the conversion to int.
+    const double bins = std::min(size.fftDuration * maxFrequencyHz, double(size.fftLength / 2));
+    size.pointCount = static_cast<qint32>(std::max(bins, 0.0));
     return size;
 }
 

@@ -47,28 +47,50 @@ if [ -d "$corpus" ]; then
     cp -r "$corpus/hound/." "$out/hound/"
     cp "$corpus/wavefile/LICENSE" "$corpus/wavefile/COMMIT" "$out/wavefile/"
     for f in \
+        invalid/bad_riff_header.wav \
+        invalid/data_chunk_ends_after_chunk_id.wav \
+        invalid/data_chunk_has_incomplete_chunk_size.wav \
         invalid/data_chunk_truncated.wav \
         invalid/empty_format_chunk.wav \
+        invalid/extensible_format_chunk_extension_incomplete.wav \
         invalid/extensible_format_chunk_extension_missing.wav \
         invalid/format_chunk_after_data_chunk.wav \
+        invalid/format_chunk_extra_bytes_with_odd_size_and_missing_padding_byte.wav \
         invalid/format_chunk_with_extra_byte_and_missing_padding_byte.wav \
+        invalid/incomplete_riff_format.wav \
         invalid/incomplete_riff_header.wav \
         invalid/insufficient_format_chunk.wav \
         invalid/no_data_chunk.wav \
+        invalid/no_format_chunk_size.wav \
+        invalid/no_riff_format.wav \
+        invalid/riff_chunk_has_no_child_chunks.wav \
+        unsupported/bad_channel_count.wav \
+        unsupported/bad_sample_rate.wav \
+        unsupported/extensible_container_size_bigger_than_sample_size.wav \
         unsupported/extensible_unsupported_subformat_guid.wav \
+        unsupported/unsupported_audio_format.wav \
         unsupported/unsupported_bits_per_sample.wav \
+        valid/extensible_format_chunk_oversized_extension.wav \
+        valid/extensible_mono_pcm_24_44100.wav \
+        valid/extensible_stereo_pcm_8_44100.wav \
+        valid/format_chunk_extra_bytes_with_odd_size_and_padding_byte.wav \
         valid/format_chunk_with_extra_byte_and_padding_byte.wav \
         valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav \
         valid/mono_pcm_8_44100_with_padding_byte.wav \
+        valid/no_samples.wav \
+        valid/with_smpl_chunk_after_data_chunk_and_data_chunk_has_padding_byte.wav \
         valid/with_smpl_chunk_before_data_chunk.wav
     do
         cp "$corpus/wavefile/$f" "$out/wavefile/$(echo "$f" | tr / -)"
     done
-    # sox refuses this one's 17-byte format chunk ("could not find data
-    # chunk"); its sample bytes are those of mono_pcm_8_44100.wav, which sox
-    # reads.
-    sox "$corpus/wavefile/valid/mono_pcm_8_44100.wav" -t f64 -e floating-point \
-        "$out/wavefile/valid-format_chunk_with_extra_byte_and_padding_byte.f64"
+    # sox refuses the odd-sized (17- and 19-byte) format chunks of these two
+    # ("could not find data chunk"); their sample bytes are those of
+    # mono_pcm_8_44100.wav, which sox reads.
+    for f in format_chunk_with_extra_byte_and_padding_byte format_chunk_extra_bytes_with_odd_size_and_padding_byte
+    do
+        sox "$corpus/wavefile/valid/mono_pcm_8_44100.wav" -t f64 -e floating-point \
+            "$out/wavefile/valid-$f.f64"
+    done
 fi
 
 # sox's own decoding of every file the reader accepts.
@@ -77,9 +99,14 @@ for f in \
     sox/s24-mono-odd sox/s24-stereo \
     hound/pcmwaveformat-16bit-44100Hz-mono-extra hound/waveformatex-16bit-44100Hz-mono \
     hound/waveformatex-16bit-44100Hz-stereo hound/waveformatextensible-24bit-192kHz-mono \
-    hound/pcmwaveformat-8bit-44100Hz-mono \
+    hound/pcmwaveformat-8bit-44100Hz-mono hound/waveformatex-16bit-44100Hz-mono-extra \
+    hound/waveformatex-8bit-11025Hz-mono hound/pop hound/nonstandard-01 \
+    wavefile/valid-extensible_format_chunk_oversized_extension \
+    wavefile/valid-extensible_mono_pcm_24_44100 \
+    wavefile/valid-extensible_stereo_pcm_8_44100 \
     wavefile/valid-mono_pcm_16_44100_junk_chunk_with_padding_byte \
     wavefile/valid-mono_pcm_8_44100_with_padding_byte \
+    wavefile/valid-with_smpl_chunk_after_data_chunk_and_data_chunk_has_padding_byte \
     wavefile/valid-with_smpl_chunk_before_data_chunk
 do
     sox "$out/$f.wav" -t f64 -e floating-point "$out/$f.f64"

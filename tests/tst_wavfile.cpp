@@ -12,11 +12,20 @@
 #include <iostream>
 #include <sstream>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 QString dataPath(const QString &name)
 {
     return QStringLiteral(TARQUEL_TEST_DATA "/wav/") + name;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 std::string narrow(const QString &path)
@@ -67,6 +76,78 @@ bool readBytes(WavFile &wav, const QByteArray &bytes)
     return wav.readFrom(in, "memory.wav");
 }
 
+// While it lives, the process may map only 256 MiB more than it has, so that
+// an allocation of gigabytes fails even where the kernel overcommits memory
+// and would let an untouched one pass unnoticed. AddressSanitizer reserves
+// terabytes of shadow address space, so there the limit is left alone.
+class AddressSpaceLimit
+{
+public:
+    AddressSpaceLimit()
+    {
+#if !defined(__SANITIZE_ADDRESS__)
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long pages = 0;
+        if (statm >> pages && getrlimit(RLIMIT_AS, &old) == 0) {
+            rlimit limited = old;
+            limited.rlim_cur = pages * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+            if (old.rlim_cur == RLIM_INFINITY || limited.rlim_cur < old.rlim_cur)
+                active = setrlimit(RLIMIT_AS, &limited) == 0;
+        }
+#endif
+    }
+    ~AddressSpaceLimit()
+    {
+        if (active)
+            setrlimit(RLIMIT_AS, &old);
+    }
+
+private:
+    rlimit old{};
+    bool active = false;
+};
+
+// A stream that cannot seek or tell its length, as a pipe is, and that hands
+// out its bytes a few at a time.
+class PipeBuffer : public std::streambuf
+{
+public:
+    explicit PipeBuffer(const QByteArray &bytes) : bytes(bytes) {}
+
+protected:
+    int_type underflow() override
+    {
+        if (next >= bytes.size())
+            return traits_type::eof();
+        char *begin = bytes.data() + next;
+        const int piece = qMin(7, bytes.size() - next);
+        next += piece;
+        setg(begin, begin, begin + piece);
+        return traits_type::to_int_type(*begin);
+    }
+
+private:
+    QByteArray bytes;
+    int next = 0;
+};
+
+// The thirteen header fields as the 44 bytes they stand for.
+QByteArray headerOf(const WavFile &wav)
+{
+    QByteArray header = QByteArray(wav.riffHeader, 4) + QByteArray(4, 0) + QByteArray(wav.waveHeader, 4)
+        + QByteArray(wav.fmtHeader, 4) + QByteArray(20, 0) + QByteArray(wav.dataString, 4) + QByteArray(4, 0);
+    putLe(header, 4, wav.riffSize, 4);
+    putLe(header, 16, wav.fmtSize, 4);
+    putLe(header, 20, wav.audioFormat, 2);
+    putLe(header, 22, wav.numChannels, 2);
+    putLe(header, 24, wav.sampleRate, 4);
+    putLe(header, 28, wav.bytesPerSecond, 4);
+    putLe(header, 32, wav.blockAlign, 2);
+    putLe(header, 34, wav.bitsPerSample, 2);
+    putLe(header, 40, wav.dataLength, 4);
+    return header;
+}
+
 std::vector<double> soxSamples(const QString &wavPath)
 {
     QFile file(wavPath.left(wavPath.size() - 4) + QStringLiteral(".f64"));
@@ -76,12 +157,6 @@ std::vector<double> soxSamples(const QString &wavPath)
     std::vector<double> samples(size_t(bytes.size()) / sizeof(double));
     memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(double));
     return samples;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -99,7 +174,12 @@ private slots:
     void refuses();
     void truncatedData_data();
     void truncatedData();
+    void failedReadLeavesFileHeader_data();
+    void failedReadLeavesFileHeader();
+    void emptyDataKeepsPreviousSamples_data();
     void emptyDataKeepsPreviousSamples();
+    void unseekableStreamReadsAlike_data();
+    void unseekableStreamReadsAlike();
     void writeAppendsAndReadsBack_data();
     void writeAppendsAndReadsBack();
     void printsHeaderAndSamples();
@@ -175,6 +255,24 @@ void WavFileTest::matchesSox_data()
         << "wavefile/valid-mono_pcm_8_44100_with_padding_byte.wav" << 1 << 44100 << 8;
     QTest::newRow("smpl chunk before data")
         << "wavefile/valid-with_smpl_chunk_before_data_chunk.wav" << 2 << 44100 << 16;
+    QTest::newRow("smpl chunk after odd-sized data")
+        << "wavefile/valid-with_smpl_chunk_after_data_chunk_and_data_chunk_has_padding_byte.wav" << 1 << 44100
+        << 8;
+    QTest::newRow("JUNK, bext and minf chunks before data, 24-bit stereo")
+        << "hound/nonstandard-01.wav" << 2 << 48000 << 24;
+    QTest::newRow("18-byte format chunk and LIST chunk")
+        << "hound/waveformatex-16bit-44100Hz-mono-extra.wav" << 1 << 44100 << 16;
+    QTest::newRow("18-byte format chunk with a garbage extension size")
+        << "hound/waveformatex-8bit-11025Hz-mono.wav" << 1 << 11025 << 8;
+    QTest::newRow("19-byte format chunk and its pad byte")
+        << "wavefile/valid-format_chunk_extra_bytes_with_odd_size_and_padding_byte.wav" << 1 << 44100 << 8;
+    QTest::newRow("extensible 16-bit") << "hound/pop.wav" << 1 << 44100 << 16;
+    QTest::newRow("extensible 8-bit stereo")
+        << "wavefile/valid-extensible_stereo_pcm_8_44100.wav" << 2 << 44100 << 8;
+    QTest::newRow("extensible 24-bit, fact chunk")
+        << "wavefile/valid-extensible_mono_pcm_24_44100.wav" << 1 << 44100 << 24;
+    QTest::newRow("extensible with a longer extension")
+        << "wavefile/valid-extensible_format_chunk_oversized_extension.wav" << 1 << 44100 << 8;
 }
 
 void WavFileTest::matchesSox()
@@ -212,12 +310,27 @@ void WavFileTest::refuses_data()
     const QString noData = QStringLiteral("No data chunk in WAV file: ");
     const QString incomplete = QStringLiteral("Incomplete format chunk in WAV file: ");
     const QByteArray good = canonicalFile(16, 1, QByteArray(4, 0));
+    // A LIST chunk claiming 4 GiB - 16 between the format and data chunks.
+    QByteArray hugeList = good.left(36) + "LIST" + QByteArray(4, 0) + "INFO" + good.mid(36);
+    putLe(hugeList, 40, 0xFFFFFFF0u, 4);
 
     QTest::newRow("missing file") << "no-such-file.wav" << QByteArray() << "Unable to open WAV file: ";
     QTest::newRow("empty file") << "empty.wav" << QByteArray() << "Header size is zero. ";
     QTest::newRow("only the RIFF id") << "wavefile/invalid-incomplete_riff_header.wav" << QByteArray()
                                       << "Not a WAV file: ";
     QTest::newRow("no WAVE at offset 8") << "" << QByteArray(good).replace(8, 4, "AVI ") << "Not a WAV file: ";
+    QTest::newRow("text file") << "wavefile/invalid-bad_riff_header.wav" << QByteArray() << "Not a WAV file: ";
+    QTest::newRow("8 bytes") << "wavefile/invalid-no_riff_format.wav" << QByteArray() << "Not a WAV file: ";
+    // "WA" and the previous file's "VE" would make "WAVE".
+    QTest::newRow("10 bytes ending in WA") << "wavefile/invalid-incomplete_riff_format.wav" << QByteArray()
+                                           << "Not a WAV file: ";
+    QTest::newRow("RIFF header only") << "wavefile/invalid-riff_chunk_has_no_child_chunks.wav" << QByteArray()
+                                      << noFormat;
+    QTest::newRow("format chunk id without size") << "wavefile/invalid-no_format_chunk_size.wav" << QByteArray()
+                                                  << noFormat;
+    QTest::newRow("A-law") << "wavefile/unsupported-unsupported_audio_format.wav" << QByteArray() << notPcm;
+    QTest::newRow("float, 18-byte format chunk") << "hound/waveformatex-ieeefloat-44100Hz-mono.wav"
+                                                 << QByteArray() << notPcm;
     QTest::newRow("IEEE float") << "sox/f32-mono.wav" << QByteArray() << notPcm;
     QTest::newRow("extensible float") << "hound/waveformatextensible-ieeefloat-44100Hz-mono.wav" << QByteArray()
                                       << notPcm;
@@ -225,17 +338,31 @@ void WavFileTest::refuses_data()
         << "wavefile/unsupported-extensible_unsupported_subformat_guid.wav" << QByteArray() << notPcm;
     QTest::newRow("extensible without its extension")
         << "wavefile/invalid-extensible_format_chunk_extension_missing.wav" << QByteArray() << notPcm;
+    QTest::newRow("extensible cut inside its extension")
+        << "wavefile/invalid-extensible_format_chunk_extension_incomplete.wav" << QByteArray() << notPcm;
     QTest::newRow("32-bit PCM") << "sox/s32-mono.wav" << QByteArray() << notWidth;
+    QTest::newRow("24 valid bits in 32-bit containers")
+        << "wavefile/unsupported-extensible_container_size_bigger_than_sample_size.wav" << QByteArray() << notWidth;
+    QTest::newRow("24 valid bits in 32-bit containers, stereo")
+        << "hound/waveformatextensible-24bit-4byte-48kHz-stereo.wav" << QByteArray() << notWidth;
     QTest::newRow("20-bit PCM") << "wavefile/unsupported-unsupported_bits_per_sample.wav" << QByteArray() << notWidth;
     QTest::newRow("empty format chunk") << "wavefile/invalid-empty_format_chunk.wav" << QByteArray() << incomplete;
     QTest::newRow("format chunk under 16 bytes") << "wavefile/invalid-insufficient_format_chunk.wav" << QByteArray()
                                                  << incomplete;
     QTest::newRow("header cut inside the format chunk") << "" << good.left(30) << incomplete;
     QTest::newRow("no data chunk") << "wavefile/invalid-no_data_chunk.wav" << QByteArray() << noData;
+    QTest::newRow("file ends after the data id") << "wavefile/invalid-data_chunk_ends_after_chunk_id.wav"
+                                                 << QByteArray() << noData;
+    QTest::newRow("file ends inside the data size")
+        << "wavefile/invalid-data_chunk_has_incomplete_chunk_size.wav" << QByteArray() << noData;
+    QTest::newRow("chunk before data claiming 4 GiB") << "" << hugeList << noData;
     QTest::newRow("data before format") << "wavefile/invalid-format_chunk_after_data_chunk.wav" << QByteArray()
                                         << noFormat;
     QTest::newRow("odd format chunk without its pad byte")
         << "wavefile/invalid-format_chunk_with_extra_byte_and_missing_padding_byte.wav" << QByteArray() << noData;
+    QTest::newRow("19-byte format chunk without its pad byte")
+        << "wavefile/invalid-format_chunk_extra_bytes_with_odd_size_and_missing_padding_byte.wav" << QByteArray()
+        << noData;
     QTest::newRow("fuzz: zero bits") << "hound/fuzz/crash-b8447179832529c48f9c6bf17feab6337bbc78ea.wav"
                                      << QByteArray() << notWidth;
     QTest::newRow("fuzz: garbage tag") << "hound/fuzz/crash-24728523ef4be15c838293b676f6853e73723bf4.wav"
@@ -302,7 +429,10 @@ void WavFileTest::truncatedData()
 
     WavFile wav;
     StreamCapture errors(std::cerr);
-    QVERIFY(wav.read(narrow(dataPath(file))));
+    {
+        AddressSpaceLimit limit;
+        QVERIFY(wav.read(narrow(dataPath(file))));
+    }
     QCOMPARE(errors.text(), std::string());
     QCOMPARE(wav.dataLength, claimed);
     QCOMPARE(wav.sampleCount, claimed / (wav.bitsPerSample / 8u));
@@ -316,17 +446,119 @@ void WavFileTest::truncatedData()
     QCOMPARE(QFileInfo(copy).size(), 44 + held);
 }
 
+// A refused file leaves in the header fields the bytes it supplied, where the
+// 44-byte layout puts them; bytes a short file does not reach keep the
+// previous file's values.
+void WavFileTest::failedReadLeavesFileHeader_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("supplied"); // header bytes that come from the file
+
+    QByteArray notWave = canonicalFile(24, 2, QByteArray(6, 0));
+    notWave.replace(8, 4, "AVI ");
+    QByteArray floatTag = canonicalFile(16, 2, QByteArray(8, 0));
+    putLe(floatTag, 20, 3, 2);
+    QTest::newRow("not WAVE") << notWave << 44;
+    QTest::newRow("float tag") << floatTag << 44;
+    QTest::newRow("32 bits") << canonicalFile(32, 1, QByteArray(8, 0)) << 44;
+    QTest::newRow("cut inside the format chunk") << canonicalFile(8, 2, QByteArray(2, 0)).left(30) << 30;
+    QTest::newRow("10 bytes") << fileBytes(dataPath(QStringLiteral("wavefile/invalid-incomplete_riff_format.wav")))
+                              << 10;
+}
+
+void WavFileTest::failedReadLeavesFileHeader()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, supplied);
+
+    const QByteArray previous = fileBytes(dataPath(QStringLiteral("sox/s16-mono.wav"))).left(44);
+    WavFile wav;
+    QVERIFY(readBytes(wav, previous + QByteArray(202, 0)));
+    QCOMPARE(headerOf(wav), previous);
+
+    StreamCapture errors(std::cerr);
+    QVERIFY(!readBytes(wav, file));
+    QCOMPARE(headerOf(wav), file.left(supplied) + previous.mid(supplied));
+}
+
+// An empty data chunk reads as a success with no samples, and the data of the
+// previous file stays. Headers that no stimulus can use (no channels, a rate
+// of 0 Hz) are read as they are; the folder check refuses them.
+void WavFileTest::emptyDataKeepsPreviousSamples_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<quint32>("rate");
+
+    const auto corpus = [](const char *name) { return fileBytes(dataPath(QLatin1String(name))); };
+    QTest::newRow("made") << canonicalFile(16, 1, QByteArray()) << 1 << 8000u;
+    QTest::newRow("no samples") << corpus("wavefile/valid-no_samples.wav") << 1 << 44100u;
+    QTest::newRow("no channels") << corpus("wavefile/unsupported-bad_channel_count.wav") << 0 << 44100u;
+    QTest::newRow("rate of 0 Hz") << corpus("wavefile/unsupported-bad_sample_rate.wav") << 2 << 0u;
+}
+
 void WavFileTest::emptyDataKeepsPreviousSamples()
 {
+    QFETCH(QByteArray, file);
+    QFETCH(int, channels);
+    QFETCH(quint32, rate);
+
     WavFile wav;
     QVERIFY(wav.read(narrow(dataPath(QStringLiteral("sox/s8-stereo.wav")))));
     const std::vector<double> before = wav.decodedSamples;
 
-    QVERIFY(readBytes(wav, canonicalFile(16, 1, QByteArray())));
+    StreamCapture errors(std::cerr);
+    QVERIFY(readBytes(wav, file));
+    QCOMPARE(errors.text(), std::string());
+    QCOMPARE(int(wav.numChannels), channels);
+    QCOMPARE(wav.sampleRate, rate);
     QCOMPARE(wav.dataLength, 0u);
     QCOMPARE(wav.sampleCount, 0u);
     QCOMPARE(wav.rawBytesRead, qint64(80));
     QVERIFY(wav.decodedSamples == before);
+}
+
+// A stream that cannot seek (a pipe) takes another path through the chunks
+// and grows its buffer as bytes arrive; it must read every file as a seekable
+// one does.
+void WavFileTest::unseekableStreamReadsAlike_data()
+{
+    QTest::addColumn<QByteArray>("file");
+
+    const auto corpus = [](const char *name) { return fileBytes(dataPath(QLatin1String(name))); };
+    QByteArray long16 = canonicalFile(16, 1, QByteArray(300000, '\x35'));
+    QTest::newRow("canonical") << corpus("sox/s16-mono.wav");
+    QTest::newRow("longer than one growth step") << long16;
+    QTest::newRow("LIST chunk before data") << corpus("hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav");
+    QTest::newRow("JUNK, bext and minf chunks") << corpus("hound/nonstandard-01.wav");
+    QTest::newRow("17-byte format chunk and pad byte")
+        << corpus("wavefile/valid-format_chunk_with_extra_byte_and_padding_byte.wav");
+    QTest::newRow("extensible 24-bit") << corpus("sox/s24-mono-odd.wav");
+    QTest::newRow("cut inside the data") << corpus("sox/s16-truncated.wav");
+    QTest::newRow("claiming 4 GiB") << corpus("sox/s16-claims-4gib.wav");
+    QTest::newRow("cut inside a long data chunk") << long16.left(200000);
+    QTest::newRow("no data chunk") << corpus("wavefile/invalid-no_data_chunk.wav");
+    QTest::newRow("cut inside the format chunk") << corpus("sox/s16-mono.wav").left(30);
+}
+
+void WavFileTest::unseekableStreamReadsAlike()
+{
+    QFETCH(QByteArray, file);
+
+    WavFile seekable;
+    StreamCapture errors(std::cerr);
+    const bool seekableOk = readBytes(seekable, file);
+    const std::string seekableErrors = errors.text();
+
+    WavFile unseekable;
+    PipeBuffer pipe(file);
+    std::istream in(&pipe);
+    QCOMPARE(unseekable.readFrom(in, "memory.wav"), seekableOk);
+    QCOMPARE(errors.text(), seekableErrors + seekableErrors);
+    QCOMPARE(headerOf(unseekable), headerOf(seekable));
+    QCOMPARE(unseekable.rawBytesRead, seekable.rawBytesRead);
+    QCOMPARE(unseekable.sampleCount, seekable.sampleCount);
+    QVERIFY(unseekable.decodedSamples == seekable.decodedSamples);
 }
 
 void WavFileTest::writeAppendsAndReadsBack_data()

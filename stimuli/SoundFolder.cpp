@@ -55,7 +55,11 @@ QString readFailure(const WavFile &wav)
         return QStringLiteral("is not a WAV file");
     if (!isId(wav.fmtHeader, "fmt "))
         return QStringLiteral("is damaged: no format description was found before its sound data");
-    if (wav.fmtSize < 16)
+    // A format chunk too short to hold its 16 bytes leaves every field unread,
+    // whatever size it claims.
+    const bool formatUnread = wav.audioFormat == 0 && wav.numChannels == 0 && wav.sampleRate == 0
+        && wav.bitsPerSample == 0;
+    if (wav.fmtSize < 16 || formatUnread)
         return QStringLiteral("is damaged: its format description is incomplete");
     if (wav.audioFormat == formatFloat)
         return QStringLiteral("holds floating-point samples; only integer (linear PCM) samples can be used");

@@ -1,0 +1,285 @@
+// The stimulus folder without any widget: which entries are listed, which
+// files are refused and why, the rate a folder shares, the warning's text,
+// and the first channel taken from a decoded sound.
+
+#include "stimuli/SoundFolder.h"
+#include "stimuli/TrialSound.h"
+#include "wav/WavFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+const QString stimuliData = QStringLiteral(TARQUEL_TEST_DATA "/stimuli");
+const QString wavData = QStringLiteral(TARQUEL_TEST_DATA "/wav");
+
+bool touch(const QString &path, const QByteArray &content = QByteArray())
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// The doubles of a .f64 file made by sox: its own decoding of a channel.
+QVector<double> readF64(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QVector<double> values(bytes.size() / int(sizeof(double)));
+    std::memcpy(values.data(), bytes.constData(), size_t(values.size()) * sizeof(double));
+    return values;
+}
+
+} // namespace
+
+class SoundFolderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listingTakesWavFilesInNameOrder();
+    void emptyPathListsNothing();
+    void refusalReasons_data();
+    void refusalReasons();
+    void usableFiles_data();
+    void usableFiles();
+    void unreadableAndEmptyFiles();
+    void folderRate();
+    void mixedRatesAreNamed();
+    void warningListsEveryFile();
+    void firstChannel();
+    void firstChannelRefusesWhatWasNotDecoded();
+};
+
+void SoundFolderTest::listingTakesWavFilesInNameOrder()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (const char *name : {"b.wav", "A.wav", "c.WAV", "x.Wav", "x.wave", "x.wav.bak", "wav", "notes.txt",
+                             ".hidden.wav", "a.wav.wav"})
+        QVERIFY(touch(dir.filePath(QString::fromLatin1(name))));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("y.wav")));
+    // A link to a sound elsewhere is a file as far as the folder is concerned.
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("b.wav")), dir.filePath(QStringLiteral("d.wav"))));
+
+    QCOMPARE(listWavFileNames(dir.path()),
+             QStringList({"A.wav", "a.wav.wav", "b.wav", "c.WAV", "d.wav", "x.Wav"}));
+}
+
+void SoundFolderTest::emptyPathListsNothing()
+{
+    // An empty path is the absence of a folder, not the current directory,
+    // even when that holds sound files.
+    QTemporaryDir dir;
+    QVERIFY(touch(dir.filePath(QStringLiteral("here.wav"))));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const QStringList names = listWavFileNames(QString());
+    QDir::setCurrent(previous);
+    QVERIFY(names.isEmpty());
+}
+
+void SoundFolderTest::refusalReasons_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+
+    // Made with sox by tests/data/stimuli/make.sh.
+    QTest::newRow("three channels") << stimuliData + "/three-channels.wav" << "has 3 channels";
+    QTest::newRow("zero channels") << stimuliData + "/zero-channels.wav" << "declares no channels";
+    QTest::newRow("zero rate") << stimuliData + "/zero-rate.wav" << "a sampling rate of 0 Hz";
+    QTest::newRow("rate too high") << stimuliData + "/rate-800000.wav" << "800000 Hz; at most 768000 Hz";
+    QTest::newRow("cut short") << stimuliData + "/cut-short.wav"
+                               << "is cut short: its header announces 8000 bytes of sound, the file holds 956";
+    QTest::newRow("no samples") << stimuliData + "/no-samples.wav" << "holds no sound (0 samples)";
+    QTest::newRow("one sample") << stimuliData + "/one-sample.wav" << "holds only 1 sample";
+    QTest::newRow("float") << stimuliData + "/float.wav" << "floating-point samples";
+    QTest::newRow("compressed") << stimuliData + "/adpcm-tag.wav" << "format code 2";
+    QTest::newRow("wide frames") << stimuliData + "/wide-frames.wav" << "4 bytes per frame";
+
+    // Files written by other programs (see tests/data/wav/*/LICENSE).
+    QTest::newRow("24 bits in 4 bytes") << wavData + "/hound/pcmwaveformat-24bit-4byte-48kHz-stereo.wav"
+                                        << "8 bytes per frame, where 2 channel(s) of 24 bits take 6";
+    QTest::newRow("32 bits") << wavData + "/hound/waveformatextensible-32bit-48kHz-stereo.wav"
+                             << "has 32 bits per sample";
+    QTest::newRow("fuzzed format") << wavData + "/hound/fuzz/crash-24728523ef4be15c838293b676f6853e73723bf4.wav"
+                                   << "format code 17920";
+    QTest::newRow("one frame") << wavData + "/hound/nonstandard-01.wav" << "holds only 1 sample";
+    QTest::newRow("truncated data") << wavData + "/wavefile/invalid-data_chunk_truncated.wav" << "is cut short";
+    QTest::newRow("no data chunk") << wavData + "/wavefile/invalid-no_data_chunk.wav" << "no data chunk";
+    QTest::newRow("format after data") << wavData + "/wavefile/invalid-format_chunk_after_data_chunk.wav"
+                                       << "no format description";
+    QTest::newRow("empty format") << wavData + "/wavefile/invalid-empty_format_chunk.wav"
+                                  << "format description is incomplete";
+    QTest::newRow("extensible, not PCM")
+        << wavData + "/wavefile/unsupported-extensible_unsupported_subformat_guid.wav"
+        << "does not declare linear PCM";
+    QTest::newRow("20 bits") << wavData + "/wavefile/unsupported-unsupported_bits_per_sample.wav"
+                             << "has 20 bits per sample";
+    QTest::newRow("no RIFF header") << wavData + "/wavefile/invalid-incomplete_riff_header.wav"
+                                    << "is not a WAV file";
+}
+
+void SoundFolderTest::refusalReasons()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    QVERIFY2(QFile::exists(path), qPrintable(path));
+
+    const QFileInfo info(path);
+    const SoundFolderCheck check = checkSoundFiles(info.path(), {info.fileName()});
+    QCOMPARE(check.problems.size(), 1);
+    QCOMPARE(check.problems[0].fileName, info.fileName());
+    QVERIFY2(check.problems[0].reason.contains(reason), qPrintable(check.problems[0].reason));
+    QVERIFY(!check.usable());
+    QCOMPARE(check.sampleRate, 0u);
+}
+
+void SoundFolderTest::usableFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<quint32>("rate");
+
+    QTest::newRow("two samples") << stimuliData + "/two-samples.wav" << 40000u;
+    QTest::newRow("stereo") << stimuliData + "/stereo-3000.wav" << 40000u;
+    QTest::newRow("44.1 kHz") << stimuliData + "/rate-44100.wav" << 44100u;
+    QTest::newRow("example") << QStringLiteral(TARQUEL_SOURCE_DIR "/examples/step4.wav") << 40000u;
+    QTest::newRow("LIST chunk") << wavData + "/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav" << 44100u;
+    QTest::newRow("extensible 24 bits") << wavData + "/hound/waveformatextensible-24bit-192kHz-mono.wav"
+                                        << 192000u;
+    QTest::newRow("8 bits, padding byte") << wavData + "/wavefile/valid-mono_pcm_8_44100_with_padding_byte.wav"
+                                          << 44100u;
+}
+
+void SoundFolderTest::usableFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(quint32, rate);
+    const QFileInfo info(path);
+    const SoundFolderCheck check = checkSoundFiles(info.path(), {info.fileName()});
+    QVERIFY2(check.usable(), check.problems.isEmpty() ? "" : qPrintable(check.problems[0].reason));
+    QCOMPARE(check.sampleRate, rate);
+}
+
+void SoundFolderTest::unreadableAndEmptyFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(touch(dir.filePath(QStringLiteral("empty.wav"))));
+    QVERIFY(touch(dir.filePath(QStringLiteral("text.wav")), "These are notes, not a sound.\n"));
+    QVERIFY(QFile::copy(stimuliData + "/short-4000.wav", dir.filePath(QStringLiteral("good.wav"))));
+
+    const SoundFolderCheck check =
+        checkSoundFiles(dir.path(), {"empty.wav", "gone.wav", "good.wav", "text.wav"});
+    QCOMPARE(check.problems.size(), 3);
+    QCOMPARE(check.problems[0].fileName, QStringLiteral("empty.wav"));
+    QCOMPARE(check.problems[0].reason, QStringLiteral("is empty (0 bytes)"));
+    QCOMPARE(check.problems[1].fileName, QStringLiteral("gone.wav"));
+    QVERIFY2(check.problems[1].reason.startsWith("cannot be opened ("), qPrintable(check.problems[1].reason));
+    QCOMPARE(check.problems[2].fileName, QStringLiteral("text.wav"));
+    QCOMPARE(check.problems[2].reason, QStringLiteral("is not a WAV file"));
+    // The usable file still sets the rate; the problems alone stop the folder.
+    QCOMPARE(check.sampleRate, 40000u);
+    QVERIFY(check.rateProblem.isEmpty());
+    QVERIFY(!check.usable());
+}
+
+void SoundFolderTest::folderRate()
+{
+    const SoundFolderCheck check =
+        checkSoundFiles(stimuliData, {"short-4000.wav", "long-12000.wav", "stereo-3000.wav"});
+    QVERIFY(check.usable());
+    QCOMPARE(check.sampleRate, 40000u);
+
+    QCOMPARE(checkSoundFiles(stimuliData, {}).sampleRate, 0u);
+}
+
+void SoundFolderTest::mixedRatesAreNamed()
+{
+    const SoundFolderCheck check = checkSoundFiles(
+        stimuliData, {"long-12000.wav", "rate-44100.wav", "rate-48000.wav", "short-4000.wav", "stereo-3000.wav",
+                      "two-samples.wav"});
+    QVERIFY(check.problems.isEmpty());
+    QVERIFY(!check.usable());
+    QCOMPARE(check.sampleRate, 0u);
+    // Rates in ascending order, each with its files; a long group is cut.
+    QCOMPARE(check.rateProblem,
+             QStringLiteral("The files do not share one sampling rate: "
+                            "40000 Hz (long-12000.wav, short-4000.wav, stereo-3000.wav and 1 more); "
+                            "44100 Hz (rate-44100.wav); 48000 Hz (rate-48000.wav). "
+                            "A session plays all its stimuli at one rate."));
+}
+
+void SoundFolderTest::warningListsEveryFile()
+{
+    SoundFolderCheck check;
+    check.problems = {{"a.wav", "is empty (0 bytes)"}, {"b.wav", "has 3 channels; a stimulus must have 1 or 2"}};
+    check.rateProblem = QStringLiteral("The files do not share one sampling rate: 8000 Hz (c.wav); 9000 Hz (d.wav).");
+    FolderWarning warning = describeUnusableFolder(QStringLiteral("/data/tones"), check);
+    QCOMPARE(warning.text,
+             QStringLiteral("These files in /data/tones cannot be used as stimuli:\n\n"
+                            "a.wav is empty (0 bytes).\n"
+                            "b.wav has 3 channels; a stimulus must have 1 or 2.\n\n"
+                            "The files do not share one sampling rate: 8000 Hz (c.wav); 9000 Hz (d.wav).\n\n"
+                            "Do you want to select another folder?"));
+    QVERIFY(warning.details.isEmpty());
+
+    // More files than a box can show: the text names the first ones and the
+    // details every one.
+    check.rateProblem.clear();
+    check.problems.clear();
+    const int count = filesListedInText + 5;
+    for (int i = 0; i < count; ++i)
+        check.problems.append({QStringLiteral("f%1.wav").arg(i, 2, 10, QLatin1Char('0')), "is empty (0 bytes)"});
+    warning = describeUnusableFolder(QStringLiteral("/x"), check);
+    QVERIFY(warning.text.contains(QStringLiteral("f%1.wav").arg(filesListedInText - 1, 2, 10, QLatin1Char('0'))));
+    QVERIFY(!warning.text.contains(QStringLiteral("f%1.wav").arg(filesListedInText, 2, 10, QLatin1Char('0'))));
+    QVERIFY(warning.text.contains(QStringLiteral("... and 5 more (see the details).")));
+    QVERIFY(warning.text.endsWith(QStringLiteral("Do you want to select another folder?")));
+    const QStringList lines = warning.details.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), count);
+    QCOMPARE(lines.first(), QStringLiteral("f00.wav is empty (0 bytes)."));
+    QCOMPARE(lines.last(), QStringLiteral("f%1.wav is empty (0 bytes).").arg(count - 1));
+}
+
+void SoundFolderTest::firstChannel()
+{
+    WavFile wav;
+    QVector<double> samples = {9.0, 9.0};
+
+    QVERIFY(wav.read(QString(stimuliData + "/stereo-3000.wav").toStdString()));
+    QVERIFY(extractFirstChannel(wav, samples));
+    QCOMPARE(samples, readF64(stimuliData + "/stereo-3000.f64"));
+
+    // A shorter sound replaces a longer one entirely.
+    QVERIFY(wav.read(QString(stimuliData + "/long-12000.wav").toStdString()));
+    QVERIFY(extractFirstChannel(wav, samples));
+    QCOMPARE(samples, readF64(stimuliData + "/long-12000.f64"));
+    QVERIFY(wav.read(QString(stimuliData + "/short-4000.wav").toStdString()));
+    QVERIFY(extractFirstChannel(wav, samples));
+    QCOMPARE(samples, readF64(stimuliData + "/short-4000.f64"));
+}
+
+void SoundFolderTest::firstChannelRefusesWhatWasNotDecoded()
+{
+    WavFile wav;
+    QVector<double> samples = {1.0, 2.0, 3.0};
+    // The header announces 4000 samples, none were decoded: nothing of the
+    // previous sound may stay behind to be played.
+    QVERIFY(wav.read(QString(stimuliData + "/cut-short.wav").toStdString()));
+    QVERIFY(!extractFirstChannel(wav, samples));
+    QVERIFY(samples.isEmpty());
+
+    samples = {1.0};
+    QVERIFY(wav.read(QString(stimuliData + "/three-channels.wav").toStdString()));
+    QVERIFY(!extractFirstChannel(wav, samples));
+    QVERIFY(samples.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(SoundFolderTest)
+#include "tst_soundfolder.moc"

@@ -1,0 +1,122 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+// Shared by the tests that drive whole sessions: a writer of small WAV files
+// and a driver that answers the program's modal dialogs the way a person
+// would, from a timer, while the code under test waits in exec().
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDataStream>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QVector>
+
+#include <functional>
+
+// Writes a canonical 44-byte-header 16-bit PCM file.
+inline bool writeWav16(const QString &path, const QVector<qint16> &frames, quint32 rate,
+                       quint16 channels = 1)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 dataBytes = quint32(frames.size()) * 2;
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + dataBytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << channels << rate << quint32(rate * channels * 2)
+        << quint16(channels * 2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << dataBytes;
+    for (qint16 v : frames)
+        out << v;
+    return out.status() == QDataStream::Ok;
+}
+
+class ModalDriver : public QObject
+{
+public:
+    struct Seen
+    {
+        QString className;
+        QString title;
+        QString text;
+        bool enabled = false;
+    };
+
+    ModalDriver()
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
+        timer.start();
+    }
+
+    // The next folder dialog gets `folder`; an empty folder cancels it.
+    void chooseFolder(const QString &folder) { steps.append(fileStep(folder)); }
+    // The next save dialog gets `path`; an empty path cancels it.
+    void chooseSavePath(const QString &path) { steps.append(fileStep(path)); }
+    void answerMessage(QMessageBox::StandardButton button)
+    {
+        steps.append([button](QWidget *widget) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box)
+                return false;
+            box->button(button)->click();
+            return true;
+        });
+    }
+
+    int pending() const { return steps.size(); }
+    QList<Seen> seen;
+
+private:
+    static std::function<bool(QWidget *)> fileStep(const QString &path)
+    {
+        return [path](QWidget *widget) {
+            auto *dialog = qobject_cast<QFileDialog *>(widget);
+            if (!dialog)
+                return false;
+            if (path.isEmpty()) {
+                dialog->reject();
+                return true;
+            }
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (!edit)
+                return false;
+            edit->setText(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+            return true;
+        };
+    }
+
+    void poll()
+    {
+        QWidget *widget = QApplication::activeModalWidget();
+        if (!widget || widget == handled || steps.isEmpty())
+            return;
+        Seen s;
+        s.className = QString::fromLatin1(widget->metaObject()->className());
+        s.title = widget->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(widget))
+            s.text = box->text();
+        s.enabled = widget->isEnabled();
+        if (steps.first()(widget)) {
+            steps.removeFirst();
+            seen.append(s);
+            handled = widget;
+        }
+    }
+
+    QTimer timer;
+    QList<std::function<bool(QWidget *)>> steps;
+    QPointer<QWidget> handled;
+};
+
+#endif // TESTSUPPORT_H

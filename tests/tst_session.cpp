@@ -1,0 +1,381 @@
+#include "TestSupport.h"
+
+#include "app/MainWindow.h"
+#include "experiment/ResultsFile.h"
+#include "experiment/TrialOrder.h"
+#include "subject/SubjectWindow.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+// Drives session start, the run's bookkeeping and the results file through
+// the main window, without sound: the tests stand in for the audio output by
+// starting the reaction clock themselves.
+class MainWindowTester : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void practiceThenCancelledFolder();
+    void goHandsOverToTheListener();
+    void answersAreCountedAndJournaled();
+    void invalidResponseWarns();
+    void closingMidRunAbandonsTheRun();
+    void resultsFileIsSaved();
+    void failedOrCancelledSaveOffersRetry();
+    void journalSurvivesAKilledProcess();
+    void childAnswersThenHangs();
+
+private:
+    void prepare(MainWindow &w, ModalDriver &driver, bool experiment = false);
+    void answerAll(MainWindow &w, const QVector<int> &answers);
+    static QPushButton *button(QWidget *window, const QString &text);
+    static QStringList journalRows(const QString &path);
+
+    QTemporaryDir dir;
+    QString stimuli;
+};
+
+void MainWindowTester::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    stimuli = dir.filePath(QStringLiteral("stimuli"));
+    QVERIFY(QDir().mkpath(stimuli));
+    // Three 250 ms files at 40 kHz with distinct content, named so that the
+    // listing order (ignoring case) is a, B, c.
+    const QStringList names{QStringLiteral("a.wav"), QStringLiteral("B.wav"), QStringLiteral("c.wav")};
+    for (int f = 0; f < names.size(); ++f) {
+        QVector<qint16> frames(10000);
+        for (int i = 0; i < frames.size(); ++i)
+            frames[i] = qint16(8000 * std::sin(2 * M_PI * (500.0 + 250 * f) * i / 40000.0 + 0.3) + 1);
+        QVERIFY(writeWav16(QDir(stimuli).filePath(names[f]), frames, 40000));
+    }
+}
+
+QPushButton *MainWindowTester::button(QWidget *window, const QString &text)
+{
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+QStringList MainWindowTester::journalRows(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Header lines start with '#'; then one line of column names.
+    while (!lines.isEmpty() && lines.first().startsWith(QLatin1Char('#')))
+        lines.removeFirst();
+    if (!lines.isEmpty())
+        lines.removeFirst();
+    return lines;
+}
+
+void MainWindowTester::prepare(MainWindow &w, ModalDriver &driver, bool experiment)
+{
+    w.trialOrderSeedFixed = true;
+    w.trialOrderSeed = referenceTrialOrderSeed;
+    w.trialJournalFolder = dir.filePath(QStringLiteral("sessions"));
+    w.lineEditOutputFilePath->setText(dir.filePath(QStringLiteral("out")));
+    w.checkBoxSaveData->setChecked(false);
+    driver.chooseFolder(stimuli);
+    if (experiment)
+        w.on_pushButtonExperiment_clicked();
+    else
+        w.on_pushButtonPractice_clicked();
+    QCOMPARE(driver.pending(), 0);
+    driver.seen.clear();
+}
+
+// Answers every trial as the listener would, with the test starting the
+// reaction clock where the end of the sound would.
+void MainWindowTester::answerAll(MainWindow &w, const QVector<int> &answers)
+{
+    for (int answer : answers) {
+        if (w.soundTimer)
+            w.soundTimer->stop();
+        w.reactionTimer->start();
+        w.updateMainwindow(answer);
+    }
+}
+
+void MainWindowTester::practiceThenCancelledFolder()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+
+    QCOMPARE(w.numSoundFiles, 3);
+    QCOMPARE(w.trialOrder, (QVector<qint32>{0, 1, 2, 0, 1, 0, 2, 1, 2}));
+    QCOMPARE(w.lineEditStatus->text(), QStringLiteral("practice 1/9"));
+    QCOMPARE(w.samples.size(), 10000);
+    QVERIFY(w.pushButtonGo->isEnabled());
+    QVERIFY(!w.pushButtonExperiment->isEnabled());
+    QVERIFY(w.pushButtonPractice->isEnabled());
+
+    // Counts from the first session are cleared by the next start, which asks
+    // for the folder again; a cancelled dialog leaves no session.
+    w.settings.soundFiles[0].nT2 = 2;
+    driver.chooseFolder(QString());
+    w.on_pushButtonPractice_clicked();
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(w.numSoundFiles, 0);
+    QVERIFY(w.settings.soundFiles.isEmpty());
+    QVERIFY(w.trialOrder.isEmpty());
+    QVERIFY(!w.pushButtonGo->isEnabled());
+}
+
+void MainWindowTester::goHandsOverToTheListener()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    prepare(w, driver);
+    w.on_pushButtonGo_clicked();
+
+    QVERIFY(!w.isEnabled());
+    QVERIFY(w.subjectWindow);
+    QVERIFY(w.subjectWindow->isVisible());
+    QVERIFY(w.subjectWindow->isEnabled());
+    QPushButton *ready = button(w.subjectWindow, QStringLiteral("I am ready"));
+    QVERIFY(ready && ready->isEnabled());
+
+    // "I am ready" arms the precise timer for the first sound: duration plus
+    // silent interval, counted from the press.
+    QTest::mouseClick(ready, Qt::LeftButton);
+    QCOMPARE(w.trialCounter, 1);
+    QVERIFY(w.soundTimer && w.soundTimer->isActive());
+    QCOMPARE(w.soundTimer->timerType(), Qt::PreciseTimer);
+    QVERIFY(w.soundTimer->interval() <= 1250 && w.soundTimer->interval() >= 1240);
+    w.soundTimer->stop();
+}
+
+void MainWindowTester::answersAreCountedAndJournaled()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+    w.on_pushButtonGo_clicked();
+    QSignalSpy done(&w, &MainWindow::doneDataCollection);
+    w.updateMainwindow(0);
+
+    // Order 0 1 2 0 1 0 2 1 2; answers chosen so each file's counts differ.
+    const QVector<int> answers{2, 4, 4, 2, 2, 4, 4, 2, 4};
+    const QString journal = w.trialJournal.filePath();
+    QVERIFY(QFile::exists(journal));
+    for (int k = 0; k < answers.size(); ++k) {
+        answerAll(w, {answers[k]});
+        // Each answer is on disk before the next sound is even scheduled to play.
+        QCOMPARE(journalRows(journal).size(), k + 1);
+        if (k + 1 < answers.size())
+            QCOMPARE(w.lineEditStatus->text(), QStringLiteral("practice %1/9").arg(k + 2));
+    }
+
+    QCOMPARE(w.settings.soundFiles[0].nT2, 2);   // trials 1, 4, 6: 2, 2, 4
+    QCOMPARE(w.settings.soundFiles[0].nT4, 1);
+    QCOMPARE(w.settings.soundFiles[1].nT2, 2);   // trials 2, 5, 8: 4, 2, 2
+    QCOMPARE(w.settings.soundFiles[2].nT4, 3);   // trials 3, 7, 9: 4, 4, 4
+    QCOMPARE(w.trendCounts, (QVector<double>{2, 2, 0}));
+    QCOMPARE(w.trendPoints[2].y(), 0.0);
+    for (const SoundFileRecord &r : qAsConst(w.settings.soundFiles))
+        QCOMPARE(r.nT2 + r.nT4, 3);
+
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(done.first().at(0).toDouble(), 0.25);
+    QCOMPARE(done.first().at(1).toDouble(), 1.23);
+    QCOMPARE(done.first().at(2).toInt(), 0);
+    QVERIFY(driver.seen.isEmpty());   // "Save data to file" unchecked: no dialog
+
+    // The journal's header reproduces the order; its rows name every trial.
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY(text.contains(QStringLiteral("# trial order seed\t3499211612\n")));
+    QVERIFY(text.contains(QStringLiteral("# trial order (sound-file index from 0)\t0\t1\t2\t0\t1\t0\t2\t1\t2\n")));
+    QVERIFY(text.contains(QStringLiteral("# sound files\ta.wav\tB.wav\tc.wav\n")));
+    const QStringList rows = journalRows(journal);
+    QCOMPARE(rows.first().section(QLatin1Char('\t'), 0, 2), QStringLiteral("1\ta.wav\t2"));
+    QCOMPARE(rows.last().section(QLatin1Char('\t'), 0, 2), QStringLiteral("9\tc.wav\t4"));
+}
+
+void MainWindowTester::invalidResponseWarns()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+    w.on_pushButtonGo_clicked();
+    driver.answerMessage(QMessageBox::Ok);
+    w.updateMainwindow(3);
+    QCOMPARE(driver.seen.size(), 1);
+    QCOMPARE(driver.seen.first().title, QStringLiteral("Warning"));
+    QCOMPARE(driver.seen.first().text, QStringLiteral("Invalid response"));
+    for (const SoundFileRecord &r : qAsConst(w.settings.soundFiles))
+        QCOMPARE(r.nT2 + r.nT4, 0);
+}
+
+void MainWindowTester::closingMidRunAbandonsTheRun()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    prepare(w, driver);
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+    answerAll(w, {2});
+    QVERIFY(w.soundTimer->isActive());   // the second sound is scheduled
+
+    emit w.subjectWindow->subjectWindowClosed();
+    QVERIFY(!w.soundTimer->isActive());
+    QVERIFY(!w.audioOutput);
+    QVERIFY(w.isEnabled());
+    QVERIFY(w.pushButtonExperiment->isEnabled());
+    QVERIFY(!w.pushButtonGo->isEnabled());
+
+    // A late answer from the abandoned run is not counted anywhere.
+    w.reactionTimer->start();
+    w.updateMainwindow(4);
+    QCOMPARE(w.settings.soundFiles[1].nT4, 0);
+    QCOMPARE(journalRows(w.trialJournal.filePath()).size(), 1);
+
+    // The closed window hears nothing from the next run.
+    QSignalSpy spy(w.subjectWindow, &SubjectWindow::subjectResponded);
+    SubjectWindow *old = w.subjectWindow;
+    prepare(w, driver, true);
+    w.on_pushButtonGo_clicked();
+    QVERIFY(w.subjectWindow != old);
+    emit w.soundPlaying(-1);
+    QVERIFY(!button(old, QStringLiteral("Tone 2"))->isEnabled());
+}
+
+void MainWindowTester::resultsFileIsSaved()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+    w.checkBoxSaveData->setChecked(true);
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+
+    // A folder that does not exist yet is created with its parents.
+    const QString target = dir.filePath(QStringLiteral("new/deeper/results.txt"));
+    driver.chooseSavePath(target);
+    answerAll(w, {2, 4, 4, 2, 2, 4, 4, 2, 4});
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen.last().className, QStringLiteral("QFileDialog"));
+    QCOMPARE(driver.seen.last().title, QStringLiteral("Save a file"));
+    QVERIFY(driver.seen.last().enabled);
+
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("filename\tnT2\tnT4\r\na.wav\t2\t1\r\nB.wav\t2\t1\r\nc.wav\t0\t3\r\n"));
+    QCOMPARE(w.settings.outputFileName, QStringLiteral("results.txt"));
+    QCOMPARE(journalRows(journalCopyPath(target)).size(), 9);
+
+    // Saving over an existing file replaces it without a question.
+    w.settings.soundFiles[2].nT2 = 7;
+    driver.chooseSavePath(target);
+    w.writeResultsFile();
+    QCOMPARE(driver.pending(), 0);
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().endsWith("c.wav\t7\t3\r\n"));
+}
+
+void MainWindowTester::failedOrCancelledSaveOffersRetry()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+
+    // A path under a plain file cannot be written: the warning names it, the
+    // experimenter is asked, and the second try lands.
+    QFile blocker(dir.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString bad = dir.filePath(QStringLiteral("blocker/results.txt"));
+    const QString good = dir.filePath(QStringLiteral("retry/results.txt"));
+    driver.chooseSavePath(bad);
+    driver.answerMessage(QMessageBox::Ok);
+    driver.answerMessage(QMessageBox::Yes);
+    driver.chooseSavePath(good);
+    w.writeResultsFile();
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen.size(), 4);
+    QCOMPARE(driver.seen[1].title, QStringLiteral("Warning"));
+    QCOMPARE(driver.seen[1].text, QStringLiteral("could not open file for writing \r\n")
+                                      + dir.filePath(QStringLiteral("blocker")) + QStringLiteral("results.txt"));
+    QCOMPARE(driver.seen[2].title, QStringLiteral("Question"));
+    QVERIFY(QFile::exists(good));
+    QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("blocker"))).size(), 0);
+
+    // A cancelled dialog asks too; only an explicit "No" gives up.
+    driver.seen.clear();
+    driver.chooseSavePath(QString());
+    driver.answerMessage(QMessageBox::No);
+    w.writeResultsFile();
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen.size(), 2);
+    QCOMPARE(driver.seen[1].title, QStringLiteral("Question"));
+}
+
+// Runs this test program again as a child that answers five trials and then
+// hangs; the child is killed, and the journal must hold all five answers.
+void MainWindowTester::journalSurvivesAKilledProcess()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARQUEL_JOURNAL_CHILD"), dir.filePath(QStringLiteral("child")));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("childAnswersThenHangs")});
+    QVERIFY(child.waitForStarted());
+    QByteArray output;
+    QElapsedTimer clock;
+    clock.start();
+    while (!output.contains("ANSWERED 5") && clock.elapsed() < 60000) {
+        child.waitForReadyRead(500);
+        output += child.readAll();
+    }
+    QVERIFY2(output.contains("ANSWERED 5"), output.constData());
+    child.kill();
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+    const QStringList journals = QDir(dir.filePath(QStringLiteral("child/sessions")))
+                                     .entryList({QStringLiteral("*.tsv")}, QDir::Files);
+    QCOMPARE(journals.size(), 1);
+    const QStringList rows = journalRows(dir.filePath(QStringLiteral("child/sessions/")) + journals.first());
+    QCOMPARE(rows.size(), 5);
+    for (int k = 0; k < 5; ++k)
+        QCOMPARE(rows[k].section(QLatin1Char('\t'), 0, 0).toInt(), k + 1);
+}
+
+void MainWindowTester::childAnswersThenHangs()
+{
+    const QString home = qEnvironmentVariable("TARQUEL_JOURNAL_CHILD");
+    if (home.isEmpty())
+        QSKIP("runs only as the child of journalSurvivesAKilledProcess");
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+    w.trialJournalFolder = QDir(home).filePath(QStringLiteral("sessions"));
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+    answerAll(w, {2, 4, 2, 4, 2});
+    printf("ANSWERED 5\n");
+    fflush(stdout);
+    QTest::qWait(120000);
+}
+
+QTEST_MAIN(MainWindowTester)
+#include "tst_session.moc"

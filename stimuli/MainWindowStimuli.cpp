@@ -125,7 +125,6 @@ void MainWindow::sizeSpectrum()
                                            settings.spectrumMaxFrequency);
     fftLength = size.fftLength;
     fftDuration = size.fftDuration;
-    frequencyResolution = 1.0 / fftDuration;
     settings.spectrumPointCount = size.pointCount;
     spectrumFrequencies.resize(fftLength / 2);
     spectrumAmplitudes.resize(fftLength / 2);

@@ -1,6 +1,6 @@
 // The stimulus folder without any widget: which entries are listed, which
 // files are refused and why, the rate a folder shares, the warning's text,
-// and the first channel taken from a decoded sound.
+// and what is taken from a sound the reader did not decode.
 
 #include "stimuli/SoundFolder.h"
 #include "stimuli/TrialSound.h"
@@ -11,8 +11,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstring>
-
 namespace {
 
 const QString stimuliData = QStringLiteral(TARQUEL_TEST_DATA "/stimuli");
@@ -22,18 +20,6 @@ bool touch(const QString &path, const QByteArray &content = QByteArray())
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// The doubles of a .f64 file made by sox: its own decoding of a channel.
-QVector<double> readF64(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    QVector<double> values(bytes.size() / int(sizeof(double)));
-    std::memcpy(values.data(), bytes.constData(), size_t(values.size()) * sizeof(double));
-    return values;
 }
 
 } // namespace
@@ -50,10 +36,8 @@ private slots:
     void usableFiles_data();
     void usableFiles();
     void unreadableAndEmptyFiles();
-    void folderRate();
     void mixedRatesAreNamed();
     void warningListsEveryFile();
-    void firstChannel();
     void firstChannelRefusesWhatWasNotDecoded();
 };
 
@@ -189,16 +173,6 @@ void SoundFolderTest::unreadableAndEmptyFiles()
     QVERIFY(!check.usable());
 }
 
-void SoundFolderTest::folderRate()
-{
-    const SoundFolderCheck check =
-        checkSoundFiles(stimuliData, {"short-4000.wav", "long-12000.wav", "stereo-3000.wav"});
-    QVERIFY(check.usable());
-    QCOMPARE(check.sampleRate, 40000u);
-
-    QCOMPARE(checkSoundFiles(stimuliData, {}).sampleRate, 0u);
-}
-
 void SoundFolderTest::mixedRatesAreNamed()
 {
     const SoundFolderCheck check = checkSoundFiles(
@@ -245,24 +219,6 @@ void SoundFolderTest::warningListsEveryFile()
     QCOMPARE(lines.size(), count);
     QCOMPARE(lines.first(), QStringLiteral("f00.wav is empty (0 bytes)."));
     QCOMPARE(lines.last(), QStringLiteral("f%1.wav is empty (0 bytes).").arg(count - 1));
-}
-
-void SoundFolderTest::firstChannel()
-{
-    WavFile wav;
-    QVector<double> samples = {9.0, 9.0};
-
-    QVERIFY(wav.read(QString(stimuliData + "/stereo-3000.wav").toStdString()));
-    QVERIFY(extractFirstChannel(wav, samples));
-    QCOMPARE(samples, readF64(stimuliData + "/stereo-3000.f64"));
-
-    // A shorter sound replaces a longer one entirely.
-    QVERIFY(wav.read(QString(stimuliData + "/long-12000.wav").toStdString()));
-    QVERIFY(extractFirstChannel(wav, samples));
-    QCOMPARE(samples, readF64(stimuliData + "/long-12000.f64"));
-    QVERIFY(wav.read(QString(stimuliData + "/short-4000.wav").toStdString()));
-    QVERIFY(extractFirstChannel(wav, samples));
-    QCOMPARE(samples, readF64(stimuliData + "/short-4000.f64"));
 }
 
 void SoundFolderTest::firstChannelRefusesWhatWasNotDecoded()

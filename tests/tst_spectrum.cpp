@@ -51,7 +51,6 @@ private slots:
     void binsMatchTheDefinition();
     void oddCountDividesByHalfRoundedDown();
     void bufferLongerThanSoundIsZeroPadded();
-    void timeAxis();
     void displayExtent_data();
     void displayExtent();
     void ranges();
@@ -171,19 +170,6 @@ void SpectrumTest::bufferLongerThanSoundIsZeroPadded()
     amplitudeSpectrum(QVector<double>(4000, 0.0), 4096, 40000.0, frequencies, amplitudes);
     QCOMPARE(amplitudes, QVector<double>(2048, 0.0));
     QCOMPARE(frequencies.size(), 2048);
-}
-
-void SpectrumTest::timeAxis()
-{
-    QVector<double> time(20000, -1.0);
-    fillTimeAxisMs(time, 10000, 40000.0);
-    QCOMPARE(time.size(), 10000);
-    QCOMPARE(time.first(), 0.0);
-    QCOMPARE(time[1], 0.025);
-    QCOMPARE(time.last(), 249.975);
-
-    fillTimeAxisMs(time, 4, 44100.0);
-    QCOMPARE(time, QVector<double>({0.0, 1 / 44100.0 * 1000, 2 / 44100.0 * 1000, 3 / 44100.0 * 1000}));
 }
 
 void SpectrumTest::displayExtent_data()

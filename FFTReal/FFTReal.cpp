@@ -1,6 +1,6 @@
 #include "FFTReal.h"
 
-#include <utility>
+#include <algorithm>
 
 namespace {
 
@@ -119,70 +119,92 @@ void FFTReal<DT>::compute_direct(DT f[], const DT x[]) const
     }
 }
 
-// The passes alternate between f and the work buffer. The first one writes
-// into the buffer when the number of writing passes (_nbr_bits - 1) is even,
-// so that the last one always writes into f.
-template <class DT>
-void FFTReal<DT>::compute_passes(DT f[], const DT x[])
+namespace {
+
+// Sub-blocks of up to 2^LEAF_BITS positions run their table passes one after
+// the other: source and destination of 2^11 doubles each, 32 KiB together,
+// stay in the level-1 data cache.
+const int LEAF_BITS = 11;
+
+#define FFTREAL_INLINE inline __attribute__((always_inline))
+
+// W neighbouring doubles handled as one vector. The generic vector types of
+// the compiler map to the SIMD registers of the target (two lanes on every
+// x86-64 and ARM64 machine, four with AVX2); the arithmetic per lane is the
+// same as the scalar code's, so the results do not depend on W.
+template <int W>
+struct Lanes;
+
+template <>
+struct Lanes<2> {
+    typedef double Vec __attribute__((vector_size(16)));
+    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 1, 0); }
+};
+
+template <>
+struct Lanes<4> {
+    typedef double Vec __attribute__((vector_size(32)));
+    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+};
+
+template <class V>
+FFTREAL_INLINE void load(V &v, const double *p)
 {
-    DT *df = f;
-    DT *sf = use_buffer();
-    if ((_nbr_bits & 1) != 0) {
-        std::swap(df, sf);
-    }
+    __builtin_memcpy(&v, p, sizeof v);
+}
 
-    compute_pass_1_2(df, x);
-    std::swap(df, sf);
-    compute_pass_3(df, sf);
+template <class V>
+FFTREAL_INLINE void store(double *p, const V &v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
 
-    for (int pass = 3; pass < _nbr_bits; ++pass) {
-        std::swap(df, sf);
-        if (pass <= TABLE_PASS_LIMIT) {
-            compute_pass_table(df, sf, pass);
-        } else {
-            compute_pass_rotation(df, sf, pass);
+// Passes 1 and 2 over the whole array: 4-point transforms of x[r], x[r + N/4],
+// x[r + N/2], x[r + 3N/4] with r = bit_rev[c], into positions c ... c + 3.
+// Within a group of four, bit_rev[c + 1] = r + N/2, bit_rev[c + 2] = r + N/4
+// and bit_rev[c + 3] = r + 3N/4.
+//
+// The groups are visited in an order that reads each cache line of x once:
+// the positions u, u + N/8, ..., u + 7N/8 differ only in their top three bits,
+// so their reversed indices are eight neighbours in x. With N >= 32 the eight
+// groups at u + s N/8 (s = 0 ... 7) therefore read four whole lines of x, while
+// the output advances in eight sequential streams.
+void pass_1_2(double *__restrict df, const double *__restrict x, const int32_t *__restrict bit_rev, int32_t len)
+{
+    const int32_t strand = len >= 32 ? len >> 3 : len;
+    const int32_t nbr_strands = len / strand;
+    for (int32_t u = 0; u < strand; u += 4) {
+        for (int32_t s = 0; s < nbr_strands; ++s) {
+            const int32_t c = s * strand + u;
+            const double x0 = x[bit_rev[c]];
+            const double x2 = x[bit_rev[c + 1]];
+            const double x1 = x[bit_rev[c + 2]];
+            const double x3 = x[bit_rev[c + 3]];
+            df[c + 1] = x0 - x2;
+            df[c + 3] = x1 - x3;
+            const double sum_02 = x0 + x2;
+            const double sum_13 = x1 + x3;
+            df[c] = sum_02 + sum_13;
+            df[c + 2] = sum_02 - sum_13;
         }
     }
 }
 
-// Passes 1 and 2: 4-point transforms of x[r], x[r + N/4], x[r + N/2],
-// x[r + 3N/4] with r = bit_rev[c], into positions c ... c + 3. Within a group of
-// four, bit_rev[c + 1] = r + N/2, bit_rev[c + 2] = r + N/4 and
-// bit_rev[c + 3] = r + 3N/4.
-template <class DT>
-void FFTReal<DT>::compute_pass_1_2(DT df[], const DT x[]) const
+// Pass 3 on the blocks of eight in [begin, end): two packed 4-point spectra e
+// (c ... c+3) and o (c+4 ... c+7) into one 8-point spectrum. Bin 2 is rotated by
+// -i, bin 1 by (1 - i) sqrt(2)/2.
+FFTREAL_INLINE void pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)
 {
-    const int32_t *const bit_rev = &_bit_rev_table[0];
-    for (int32_t c = 0; c < _fft_len; c += 4) {
-        const DT x0 = x[bit_rev[c]];
-        const DT x2 = x[bit_rev[c + 1]];
-        const DT x1 = x[bit_rev[c + 2]];
-        const DT x3 = x[bit_rev[c + 3]];
-        df[c + 1] = x0 - x2;
-        df[c + 3] = x1 - x3;
-        const DT sum_02 = x0 + x2;
-        const DT sum_13 = x1 + x3;
-        df[c] = sum_02 + sum_13;
-        df[c + 2] = sum_02 - sum_13;
-    }
-}
-
-// Pass 3: two packed 4-point spectra e (c ... c+3) and o (c+4 ... c+7) into one
-// 8-point spectrum. Bin 2 is rotated by -i, bin 1 by (1 - i) sqrt(2)/2.
-template <class DT>
-void FFTReal<DT>::compute_pass_3(DT df[], const DT sf[]) const
-{
-    const DT sq2_2 = static_cast<DT>(SQRT2_2);
-    for (int32_t c = 0; c < _fft_len; c += 8) {
-        const DT *const e = sf + c;
-        const DT *const o = e + 4;
-        DT *const d = df + c;
+    for (int32_t c = begin; c < end; c += 8) {
+        const double *const e = sf + c;
+        const double *const o = e + 4;
+        double *const d = df + c;
         d[0] = e[0] + o[0];
         d[4] = e[0] - o[0];
         d[2] = e[2];
         d[6] = o[2];
-        const DT vr = (o[1] - o[3]) * sq2_2;
-        const DT vi = (o[1] + o[3]) * sq2_2;
+        const double vr = (o[1] - o[3]) * SQRT2_2;
+        const double vi = (o[1] + o[3]) * SQRT2_2;
         d[1] = e[1] + vr;
         d[3] = e[1] - vr;
         d[5] = vi + e[3];
@@ -190,65 +212,312 @@ void FFTReal<DT>::compute_pass_3(DT df[], const DT sf[]) const
     }
 }
 
-// Passes p >= 3: blocks of 2H positions (H = 2^p) merge the packed H-point
-// spectra e (first half) and o (second half); Q = H/2. With the twiddle factor
-// w = cos a - i sin a, a = i pi / H, and v = w O[i] = vr - i vi:
-//   X[i]     = E[i] + v   -> d[i], d[H + i]
-//   X[H - i] = conj(E[i] - v) -> d[H - i], d[2H - i]
-template <class DT>
-void FFTReal<DT>::compute_pass_table(DT df[], const DT sf[], int pass) const
+// A block of 2h positions of a pass p >= 3, h = 2^p, merges the packed h-point
+// spectra E (e, the first half) and O (o, the second half); q = h/2. The
+// coefficients 0 and q are real:
+//   X[0] = E[0] + O[0], X[h] = E[0] - O[0], X[q] = E[q] - i O[q].
+FFTREAL_INLINE void combine_real_bins(double *__restrict d, const double *__restrict e, const double *__restrict o,
+                                      int32_t h, int32_t q)
 {
-    const int32_t h = 1 << pass;
+    d[0] = e[0] + o[0];
+    d[h] = e[0] - o[0];
+    d[q] = e[q];
+    d[h + q] = o[q];
+}
+
+// One complex coefficient i of a block, 1 <= i < q, with the twiddle factor
+// w = cos a - i sin a, a = i pi / h, and v = w O[i] = vr - i vi:
+//   X[i]     = E[i] + v          -> d[i], d[h + i]
+//   X[h - i] = conj(E[i] - v)    -> d[h - i], d[2h - i]
+FFTREAL_INLINE void combine_bin(double *__restrict d, const double *__restrict e, const double *__restrict o,
+                                double cos_a, double sin_a, int32_t h, int32_t q, int32_t i)
+{
+    const double e_re = e[i];
+    const double e_im = e[q + i];
+    const double o_re = o[i];
+    const double o_im = o[q + i];
+    const double vr = o_re * cos_a - o_im * sin_a;
+    const double vi = o_re * sin_a + o_im * cos_a;
+    d[i] = e_re + vr;
+    d[h - i] = e_re - vr;
+    d[h + i] = vi + e_im;
+    d[2 * h - i] = vi - e_im;
+}
+
+// The coefficients i ... i+W-1 of a block, 1 < i, i + W <= q, as one vector
+// group, with cos a at cos_up[i] and sin a at sin_down[-i]: both the cosine
+// table and the stored rotation steps keep the sine in mirrored order. With
+// in_place the twiddle factors are read at the same places of d instead, just
+// before the group overwrites them. The mirrored positions are read and
+// written as vectors with their lanes reversed.
+template <int W, bool in_place>
+FFTREAL_INLINE void combine_group(double *__restrict d, const double *__restrict e, const double *__restrict o,
+                                  const double *__restrict cos_up, const double *__restrict sin_down, int32_t h,
+                                  int32_t q, int32_t i)
+{
+    typedef Lanes<W> L;
+    typedef typename L::Vec Vec;
+    Vec cos_a, sin_a, e_re, e_im, o_re, o_im;
+    if (in_place) {
+        load(cos_a, d + i);
+        load(sin_a, d + h - i - (W - 1));
+    } else {
+        load(cos_a, cos_up + i);
+        load(sin_a, sin_down - i - (W - 1));
+    }
+    L::reverse(sin_a);
+    load(e_re, e + i);
+    load(e_im, e + q + i);
+    load(o_re, o + i);
+    load(o_im, o + q + i);
+    const Vec vr = o_re * cos_a - o_im * sin_a;
+    const Vec vi = o_re * sin_a + o_im * cos_a;
+    Vec re_mirror = e_re - vr;
+    Vec im_mirror = vi - e_im;
+    L::reverse(re_mirror);
+    L::reverse(im_mirror);
+    store(d + i, Vec(e_re + vr));
+    store(d + h - i - (W - 1), re_mirror);
+    store(d + h + i, Vec(vi + e_im));
+    store(d + 2 * h - i - (W - 1), im_mirror);
+}
+
+// All coefficients of a block: the real ones, coefficient 1 alone, 2 and 3 as
+// a pair when W is 4, then W at a time. The twiddle factors are cos_up[i] and
+// sin_down[-i], or with in_place the block's own destination d[i] and
+// d[h - i]: each coefficient reads them before it overwrites the same
+// positions, and none touches another's.
+template <int W, bool in_place>
+FFTREAL_INLINE void combine_block(double *__restrict d, const double *__restrict e, const double *__restrict o,
+                                  const double *__restrict cos_up, const double *__restrict sin_down, int32_t h)
+{
     const int32_t q = h >> 1;
-    const DT *const cos_sec = &_cos_table[q - 4];
-    for (int32_t c = 0; c < _fft_len; c += 2 * h) {
-        const DT *const e = sf + c;
-        const DT *const o = e + h;
-        DT *const d = df + c;
-        d[0] = e[0] + o[0];
-        d[h] = e[0] - o[0];
-        d[q] = e[q];
-        d[h + q] = o[q];
-        for (int32_t i = 1; i < q; ++i) {
-            const DT cos_a = cos_sec[i];
-            const DT sin_a = cos_sec[q - i];
-            const DT vr = o[i] * cos_a - o[q + i] * sin_a;
-            const DT vi = o[i] * sin_a + o[q + i] * cos_a;
-            d[i] = e[i] + vr;
-            d[h - i] = e[i] - vr;
-            d[h + i] = vi + e[q + i];
-            d[2 * h - i] = vi - e[q + i];
+    combine_real_bins(d, e, o, h, q);
+    if (in_place) {
+        combine_bin(d, e, o, d[1], d[h - 1], h, q, 1);
+    } else {
+        combine_bin(d, e, o, cos_up[1], sin_down[-1], h, q, 1);
+    }
+    if (W == 4) {
+        combine_group<2, in_place>(d, e, o, cos_up, sin_down, h, q, 2);
+    }
+#pragma GCC ivdep
+    for (int32_t i = W; i < q; i += W) {
+        combine_group<W, in_place>(d, e, o, cos_up, sin_down, h, q, i);
+    }
+}
+
+// A table pass on the blocks of 2h positions in [begin, end), with the section
+// of the cosine table for the pass. H is h when it is known at compile time
+// (the short blocks of the early passes, whose loops then unroll), else 0.
+template <int W, int H>
+FFTREAL_INLINE void pass_table(double *__restrict df, const double *__restrict sf, const double *__restrict cos_sec,
+                               int32_t h, int32_t begin, int32_t end)
+{
+    if (H != 0) {
+        h = H;
+    }
+    for (int32_t c = begin; c < end; c += 2 * h) {
+        combine_block<W, false>(df + c, sf + c, sf + c + h, cos_sec, cos_sec + (h >> 1), h);
+    }
+}
+
+template <int W>
+FFTREAL_INLINE void pass_table_any(double *__restrict df, const double *__restrict sf,
+                                   const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end)
+{
+    switch (h) {
+    case 8: pass_table<W, 8>(df, sf, cos_sec, h, begin, end); break;
+    case 16: pass_table<W, 16>(df, sf, cos_sec, h, begin, end); break;
+    case 32: pass_table<W, 32>(df, sf, cos_sec, h, begin, end); break;
+    default: pass_table<W, 0>(df, sf, cos_sec, h, begin, end); break;
+    }
+}
+
+// The blocks from begin to end of a rotation pass, with the twiddle factors
+// stored in the first block of the destination (cos at df[i], sin at
+// df[h - i]); the first block itself (begin = 0) reads them in place.
+template <int W>
+FFTREAL_INLINE void pass_stored_steps(double *__restrict df, const double *__restrict sf, int32_t h, int32_t begin,
+                                      int32_t end)
+{
+    for (int32_t c = begin; c < end; c += 2 * h) {
+        if (c == 0) {
+            combine_block<W, true>(df, sf, sf + h, nullptr, nullptr, h);
+        } else {
+            combine_block<W, false>(df + c, sf + c, sf + c + h, df, df + h, h);
         }
     }
 }
 
+// The kernels at the widths in use. Each entry point is compiled once per
+// width; the wide one only where the machine has AVX2, chosen at run time.
+#define FFTREAL_KERNEL_ENTRIES(SUFFIX, W, ATTR)                                                              \
+    ATTR void pass_3_##SUFFIX(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)  \
+    {                                                                                                           \
+        pass_3(df, sf, begin, end);                                                                             \
+    }                                                                                                           \
+    ATTR void pass_table_##SUFFIX(double *__restrict df, const double *__restrict sf,                           \
+                                  const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end)      \
+    {                                                                                                           \
+        pass_table_any<W>(df, sf, cos_sec, h, begin, end);                                                        \
+    }                                                                                                           \
+    ATTR void pass_stored_steps_##SUFFIX(double *__restrict df, const double *__restrict sf, int32_t h,        \
+                                         int32_t begin, int32_t end)                                            \
+    {                                                                                                           \
+        pass_stored_steps<W>(df, sf, h, begin, end);                                                            \
+    }
+
+FFTREAL_KERNEL_ENTRIES(narrow, 2, )
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FFTREAL_HAVE_WIDE 1
+FFTREAL_KERNEL_ENTRIES(wide, 4, __attribute__((target("avx2"))))
+#else
+#define FFTREAL_HAVE_WIDE 0
+#endif
+
+// True when the four-lane kernels can run here. Asked once.
+bool use_wide_kernels()
+{
+#if FFTREAL_HAVE_WIDE
+    static const bool wide = __builtin_cpu_supports("avx2");
+    return wide;
+#else
+    return false;
+#endif
+}
+
+// The first block of a rotation pass whose twiddle factors come from osc,
+// stepped once per coefficient. With keep, each step is also stored in the
+// block keep of the destination (cos at keep[i], sin at keep[h - i]) for the
+// other blocks of the pass. The chain of steps is serial; the butterflies in
+// the same loop run in its shadow. The rotation is worked on in a local copy,
+// which the compiler can keep in registers, and written back at the end.
+void combine_block_stepping(double *__restrict d, const double *__restrict e, const double *__restrict o,
+                            int32_t h, SinCosStepper &osc, double *__restrict keep)
+{
+    const int32_t q = h >> 1;
+    combine_real_bins(d, e, o, h, q);
+    SinCosStepper rotation = osc;
+    for (int32_t i = 1; i < q; ++i) {
+        rotation.advance();
+        const double cos_a = rotation.pos_cos;
+        const double sin_a = rotation.pos_sin;
+        if (keep != nullptr) {
+            keep[i] = cos_a;
+            keep[h - i] = sin_a;
+        }
+        combine_bin(d, e, o, cos_a, sin_a, h, q, i);
+    }
+    osc = rotation;
+}
+
+} // namespace
+
+// The passes alternate between f and the work buffer. Counting passes 1 and 2
+// as one, there are _nbr_bits - 1 writing passes; the first writes into the
+// buffer when _nbr_bits is odd, so that the last one always writes into f.
+//
+// Every pass only combines neighbouring blocks, so the order in which the
+// blocks are worked on is free as long as each block's two halves are done
+// before it. Passes 1 and 2 sweep the whole array in the order that suits the
+// bit-reversed reads. The table passes then run depth first: each block of
+// 2^13 positions (2^(TABLE_PASS_LIMIT + 1)) goes through all its table passes
+// while it is in the cache. The rotation passes follow one by one over the
+// whole array.
+template <class DT>
+void FFTReal<DT>::compute_passes(DT f[], const DT x[])
+{
+    // dest[k]: destination of the pass that produces blocks of 2^(k + 2)
+    // positions; its source is dest[k - 1].
+    DT *const buffer = use_buffer();
+    DT *dest[MAX_BIT_DEPTH];
+    for (int k = 0; k <= _nbr_bits - 2; ++k) {
+        dest[k] = ((_nbr_bits - 2 - k) & 1) == 0 ? f : buffer;
+    }
+
+    pass_1_2(dest[0], x, &_bit_rev_table[0], _fft_len);
+    const int tree_bits = std::min(_nbr_bits, TABLE_PASS_LIMIT + 1);
+    const int32_t tree_len = int32_t(1) << tree_bits;
+    for (int32_t begin = 0; begin < _fft_len; begin += tree_len) {
+        compute_table_tree(dest, begin, tree_bits);
+    }
+    for (int pass = TABLE_PASS_LIMIT + 1; pass < _nbr_bits; ++pass) {
+        compute_pass_rotation(dest[pass - 1], dest[pass - 2], pass);
+    }
+}
+
+// Passes 3 and later on the block of 2^bits positions from begin, depth first:
+// the two halves completely, then the pass that merges them. Small blocks run
+// their passes one after the other.
+template <class DT>
+void FFTReal<DT>::compute_table_tree(DT *const dest[], int32_t begin, int bits) const
+{
+    const int32_t end = begin + (int32_t(1) << bits);
+    if (bits <= LEAF_BITS) {
+#if FFTREAL_HAVE_WIDE
+        if (use_wide_kernels()) {
+            pass_3_wide(dest[1], dest[0], begin, end);
+        } else
+#endif
+        {
+            pass_3_narrow(dest[1], dest[0], begin, end);
+        }
+        for (int pass = 3; pass < bits; ++pass) {
+            compute_pass_table(dest[pass - 1], dest[pass - 2], pass, begin, end);
+        }
+    } else {
+        const int32_t middle = begin + (int32_t(1) << (bits - 1));
+        compute_table_tree(dest, begin, bits - 1);
+        compute_table_tree(dest, middle, bits - 1);
+        compute_pass_table(dest[bits - 2], dest[bits - 3], bits - 1, begin, end);
+    }
+}
+
+// A table pass p (3 <= p <= TABLE_PASS_LIMIT) on the blocks of 2^(p+1)
+// positions in [begin, end). Its twiddle factors are the section of _cos_table
+// for the pass: cos at offset i, sin at offset 2^(p-1) - i.
+template <class DT>
+void FFTReal<DT>::compute_pass_table(DT df[], const DT sf[], int pass, int32_t begin, int32_t end) const
+{
+    const int32_t h = int32_t(1) << pass;
+    const DT *const cos_sec = &_cos_table[(h >> 1) - 4];
+#if FFTREAL_HAVE_WIDE
+    if (use_wide_kernels()) {
+        pass_table_wide(df, sf, cos_sec, h, begin, end);
+        return;
+    }
+#endif
+    pass_table_narrow(df, sf, cos_sec, h, begin, end);
+}
+
+// A rotation pass p > TABLE_PASS_LIMIT over the whole array. Every block
+// steps its twiddle factors from angle 0 with the pass's rotation, so all
+// blocks see the same sequence of values, and the sequence is stepped only
+// once: the second block steps it and leaves it in the destination of the
+// first block, the blocks after it read it from there, and the first block
+// comes last and reads each factor just before overwriting it. The factors
+// are exactly those of a rotation restarted at every block.
 template <class DT>
 void FFTReal<DT>::compute_pass_rotation(DT df[], const DT sf[], int pass)
 {
-    const int32_t h = 1 << pass;
-    const int32_t q = h >> 1;
+    const int32_t h = int32_t(1) << pass;
     SinCosStepper &osc = _osc_table[pass - (TABLE_PASS_LIMIT + 1)];
-    for (int32_t c = 0; c < _fft_len; c += 2 * h) {
-        const DT *const e = sf + c;
-        const DT *const o = e + h;
-        DT *const d = df + c;
-        d[0] = e[0] + o[0];
-        d[h] = e[0] - o[0];
-        d[q] = e[q];
-        d[h + q] = o[q];
-        osc.reset();
-        for (int32_t i = 1; i < q; ++i) {
-            osc.advance();
-            const DT cos_a = static_cast<DT>(osc.pos_cos);
-            const DT sin_a = static_cast<DT>(osc.pos_sin);
-            const DT vr = o[i] * cos_a - o[q + i] * sin_a;
-            const DT vi = o[i] * sin_a + o[q + i] * cos_a;
-            d[i] = e[i] + vr;
-            d[h - i] = e[i] - vr;
-            d[h + i] = vi + e[q + i];
-            d[2 * h - i] = vi - e[q + i];
-        }
+    osc.reset();
+    if (2 * h == _fft_len) {
+        combine_block_stepping(df, sf, sf + h, h, osc, nullptr);
+        return;
     }
+    combine_block_stepping(df + 2 * h, sf + 2 * h, sf + 3 * h, h, osc, df);
+#if FFTREAL_HAVE_WIDE
+    if (use_wide_kernels()) {
+        pass_stored_steps_wide(df, sf, h, 4 * h, _fft_len);
+        pass_stored_steps_wide(df, sf, h, 0, 2 * h);
+        return;
+    }
+#endif
+    pass_stored_steps_narrow(df, sf, h, 4 * h, _fft_len);
+    pass_stored_steps_narrow(df, sf, h, 0, 2 * h);
 }
 
 template class FFTReal<double>;

@@ -205,9 +205,19 @@ bool readBody(ChunkSource &source, std::uint32_t length, unsigned char *&buffer,
 }
 
 // The decoding loops are the hot path of a read. Each is a plain indexed loop
-// without branches so that the compiler can vectorise it. Sign extension uses
-// (v ^ signBit) - signBit, which is exact integer arithmetic; every scale is a
-// power of two, so each result is the exact value of the sample.
+// without branches so that the compiler can vectorise it. Every scale is a
+// power of two and every sample value fits a double's mantissa, so each
+// result is the exact value of the sample.
+//
+// On a little-endian host a sample is loaded as one machine word, which is
+// about twice as fast as assembling it from bytes; elsewhere, and for the
+// last 24-bit sample (a 4-byte load there would run past the data), it is
+// assembled from bytes, and sign extension uses (v ^ signBit) - signBit.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool littleEndianHost = true;
+#else
+constexpr bool littleEndianHost = false;
+#endif
 
 // Unsigned bytes with 128 as silence; 2^-7 maps them onto -1 .. 127/128.
 void decode8(const unsigned char *in, double *out, std::size_t count)
@@ -219,6 +229,14 @@ void decode8(const unsigned char *in, double *out, std::size_t count)
 // Signed little-endian 16-bit; 2^-15 maps them onto -1 .. 32767/32768.
 void decode16(const unsigned char *in, double *out, std::size_t count)
 {
+    if (littleEndianHost) {
+        for (std::size_t i = 0; i < count; ++i) {
+            std::int16_t value;
+            std::memcpy(&value, in + 2 * i, sizeof value);
+            out[i] = value * 3.0517578125e-05;
+        }
+        return;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const int value = int(in[2 * i]) | int(in[2 * i + 1]) << 8;
         out[i] = ((value ^ 0x8000) - 0x8000) * 3.0517578125e-05;
@@ -228,7 +246,18 @@ void decode16(const unsigned char *in, double *out, std::size_t count)
 // Signed little-endian 24-bit; 2^-23 maps them onto -1 .. 8388607/8388608.
 void decode24(const unsigned char *in, double *out, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+    if (littleEndianHost && count > 1) {
+        // The three bytes of a sample and the first of the next, shifted so
+        // that the sample's sign bit is the word's: the value times 2^8, so
+        // the scale is 2^-31.
+        for (; i < count - 1; ++i) {
+            std::uint32_t word;
+            std::memcpy(&word, in + 3 * i, sizeof word);
+            out[i] = double(std::int32_t(word << 8)) * 4.656612873077393e-10;
+        }
+    }
+    for (; i < count; ++i) {
         const int value = int(in[3 * i]) | int(in[3 * i + 1]) << 8 | int(in[3 * i + 2]) << 16;
         out[i] = ((value ^ 0x800000) - 0x800000) * 1.1920928955078125e-07;
     }

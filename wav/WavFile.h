@@ -14,7 +14,16 @@
 // files with a longer format chunk or with other chunks (LIST, fact, JUNK ...)
 // before the data are read correctly. The 0xFFFE extensible format is accepted
 // when its sub-format is linear PCM. Sizes from the file are never trusted
-// beyond the bytes the file actually holds.
+// beyond the bytes the file actually holds: a data chunk that claims more
+// reads as a cut-off file does (true, nothing decoded).
+//
+// The first 44 bytes of a file fill the header fields where the canonical
+// layout puts them, and the chunks found then replace the format and data
+// fields. So a canonical file gives its header exactly, and a refused file
+// leaves the bytes it supplied (a short one only as far as it reaches) while
+// the samples of the last good read stay. Refused: no "WAVE" in the first 12
+// bytes, no complete format chunk before the data, a format other than linear
+// PCM of 8, 16 or 24 bits, no data chunk.
 //
 // Failures are reported as one line on standard error (message, path) and a
 // false result; nothing throws.

@@ -12,12 +12,33 @@
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Device pixels across the plot area of a chart: from its layout while it is
+// shown, otherwise from the screen, which no plot is wider than.
+int plotColumns(const QtCharts::QChart *chart, const QWidget *view)
+{
+    double width = view->isVisible() ? chart->plotArea().width() : 0.0;
+    if (width < 1.0) {
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        width = screen ? screen->availableGeometry().width() : 1920.0;
+    }
+    return static_cast<int>(std::ceil(width * view->devicePixelRatioF()));
+}
+
+} // namespace
 
 void MainWindow::selectSoundFolder()
 {
@@ -147,13 +168,24 @@ void MainWindow::updateWaveformChart()
     waveformPoints.resize(std::max(shown, 0));
     for (int i = 0; i < shown; ++i)
         waveformPoints[i] = QPointF(timeAxisMs[i], samples[i]);
-    waveformSeries->replace(waveformPoints);
-    waveformAxisX->setRange(0.0, settings.displaySamples / settings.samplingRate * 1000.0);
 
+    const double spanMs = settings.displaySamples / settings.samplingRate * 1000.0;
     const QPair<double, double> range = minMax(samples);
     waveformRange = {range.first, range.second};
     const QPair<double, double> axis = axisRange(range);
+
+    // Every range change makes the chart recompute the geometry of all the
+    // series' points, which costs as much as handing them over: the axes are
+    // set while the series is empty.
+    waveformSeries->clear();
+    waveformAxisX->setRange(0.0, spanMs);
     waveformAxisY->setRange(axis.first, axis.second);
+    // A sound has many more samples than the plot has pixel columns (10000
+    // on some 600); the series gets the points that can make a difference
+    // on screen, so that the chart's geometry and painting stay short.
+    QVector<QPointF> drawn;
+    pointsToDraw(waveformPoints, 0.0, spanMs, plotColumns(waveformChart, waveformChartView), drawn);
+    waveformSeries->replace(drawn);
 }
 
 void MainWindow::updateSpectrumChart()
@@ -162,13 +194,20 @@ void MainWindow::updateSpectrumChart()
     spectrumPoints.resize(shown);
     for (int k = 0; k < shown; ++k)
         spectrumPoints[k] = QPointF(spectrumFrequencies[k], spectrumAmplitudes[k]);
-    spectrumSeries->replace(spectrumPoints);
 
-    // The y axis covers every bin, also those above the drawn frequencies.
+    // The y axis covers every bin, also those above the drawn frequencies. It
+    // is set while the series is empty, as for the waveform.
     const QPair<double, double> range = minMax(spectrumAmplitudes);
     spectrumRange = {range.first, range.second};
     const QPair<double, double> axis = axisRange(range);
+    spectrumSeries->clear();
     spectrumAxisY->setRange(axis.first, axis.second);
+    // 819 bins for the default sound, but a long one has more than the plot
+    // has pixel columns (11888 for 5 s at 44.1 kHz).
+    QVector<QPointF> drawn;
+    pointsToDraw(spectrumPoints, 0.0, settings.spectrumMaxFrequency, plotColumns(spectrumChart, spectrumChartView),
+                 drawn);
+    spectrumSeries->replace(drawn);
 }
 
 void MainWindow::updateTrendChart()

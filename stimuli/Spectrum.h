@@ -2,6 +2,7 @@
 #define SPECTRUM_H
 
 #include <QPair>
+#include <QPointF>
 #include <QVector>
 
 // The amplitude spectrum of a trial's sound and the arithmetic behind the
@@ -28,6 +29,16 @@ SpectrumSize spectrumSize(qint32 numSamples, double samplingRateHz, double maxFr
 // amplitude A that fills the sound and falls on a bin shows as A.
 void amplitudeSpectrum(const QVector<double> &samples, qint32 fftLength, double samplingRateHz,
                        QVector<double> &frequencies, QVector<double> &amplitudes);
+
+// The points of a line through points (ordered by x) that can show on a plot
+// of columns pixel columns spanning x from xFrom to xTo: in each column the
+// first, the lowest, the highest and the last point, in their order. The line
+// through them covers the same pixels as the line through all of them, since
+// within a column a line through all of them runs from the first to the last
+// and spans the lowest to the highest. Up to 4 points per column, points is
+// kept whole. Points outside the span count to the nearest column.
+void pointsToDraw(const QVector<QPointF> &points, double xFrom, double xTo, int columns,
+                  QVector<QPointF> &drawn);
 
 // Smallest and largest element; (0, 0) for an empty vector.
 QPair<double, double> minMax(const QVector<double> &values);

@@ -54,6 +54,7 @@ private slots:
     void displayExtent_data();
     void displayExtent();
     void ranges();
+    void pointsToDrawKeepWhatShows();
 };
 
 void SpectrumTest::sizing_data()
@@ -164,9 +165,11 @@ void SpectrumTest::oddCountDividesByHalfRoundedDown()
 
 void SpectrumTest::bufferLongerThanSoundIsZeroPadded()
 {
-    // Vectors reused from a longer sound are resized: no old bin stays.
+    // Vectors reused from a longer sound are resized, and the transform's
+    // input is padded with zeros, not with the samples of the sound before.
     QVector<double> frequencies(20000, 7.0);
     QVector<double> amplitudes(20000, 7.0);
+    amplitudeSpectrum(QVector<double>(4096, 1.0), 4096, 40000.0, frequencies, amplitudes);
     amplitudeSpectrum(QVector<double>(4000, 0.0), 4096, 40000.0, frequencies, amplitudes);
     QCOMPARE(amplitudes, QVector<double>(2048, 0.0));
     QCOMPARE(frequencies.size(), 2048);
@@ -209,6 +212,55 @@ void SpectrumTest::ranges()
     QCOMPARE(trendAxisTop({}), 4.0);
     QCOMPARE(trendAxisTop({0, 4, 2}), 4.0);
     QCOMPARE(trendAxisTop({0, 5, 2}), 5.0);
+}
+
+void SpectrumTest::pointsToDrawKeepWhatShows()
+{
+    // A noisy tone of 10000 samples on 600 columns over 0 .. 250 ms.
+    const int count = 10000;
+    const int columns = 600;
+    QVector<QPointF> all(count);
+    for (int i = 0; i < count; ++i)
+        all[i] = QPointF(i * 0.025, std::sin(i * 0.07) * 0.5 + ((i * 7919) % 97 - 48) / 480.0);
+    QVector<QPointF> drawn;
+    pointsToDraw(all, 0.0, 250.0, columns, drawn);
+    QVERIFY(drawn.size() <= 4 * columns);
+
+    // In every column the line through the kept points starts and ends where
+    // the whole line does and reaches as low and as high: it covers the same
+    // pixels. The kept points are points of the line, in their order.
+    const auto columnOf = [&](const QPointF &p) {
+        return std::min(int(std::floor(p.x() * (columns / 250.0))), columns - 1);
+    };
+    struct Extent { QPointF first, last; double low = 1e9, high = -1e9; bool seen = false; };
+    const auto extents = [&](const QVector<QPointF> &points) {
+        QVector<Extent> result(columns);
+        for (const QPointF &p : points) {
+            Extent &e = result[columnOf(p)];
+            if (!e.seen)
+                e.first = p;
+            e.seen = true;
+            e.last = p;
+            e.low = std::min(e.low, p.y());
+            e.high = std::max(e.high, p.y());
+        }
+        return result;
+    };
+    const QVector<Extent> whole = extents(all);
+    const QVector<Extent> kept = extents(drawn);
+    for (int c = 0; c < columns; ++c) {
+        QCOMPARE(kept[c].seen, whole[c].seen);
+        QCOMPARE(kept[c].first, whole[c].first);
+        QCOMPARE(kept[c].last, whole[c].last);
+        QCOMPARE(kept[c].low, whole[c].low);
+        QCOMPARE(kept[c].high, whole[c].high);
+    }
+    for (int i = 1; i < drawn.size(); ++i)
+        QVERIFY(drawn[i].x() > drawn[i - 1].x());
+
+    // Up to 4 points a column, every point is kept.
+    pointsToDraw(all.mid(0, 4 * columns), 0.0, 250.0, columns, drawn);
+    QCOMPARE(drawn, all.mid(0, 4 * columns));
 }
 
 QTEST_GUILESS_MAIN(SpectrumTest)

@@ -56,6 +56,25 @@ bool makeFolder(const QTemporaryDir &dir, const QList<QPair<QString, QString>> &
     return true;
 }
 
+// Whether a series shows all: its points are some of all, in their order,
+// from the first to the last, with the lowest and the highest among them.
+bool drawnFrom(const QVector<QPointF> &drawn, const QVector<QPointF> &all)
+{
+    if (drawn.isEmpty() || drawn.first() != all.first() || drawn.last() != all.last())
+        return false;
+    int next = 0;
+    for (const QPointF &point : drawn) {
+        while (next < all.size() && all[next] != point)
+            ++next;
+        if (next++ == all.size())
+            return false;
+    }
+    const auto byY = [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); };
+    const auto drawnRange = std::minmax_element(drawn.cbegin(), drawn.cend(), byY);
+    const auto allRange = std::minmax_element(all.cbegin(), all.cend(), byY);
+    return drawnRange.first->y() == allRange.first->y() && drawnRange.second->y() == allRange.second->y();
+}
+
 // Answers the message boxes that appear while the code under test waits in
 // exec(), one answer per box, and keeps what each box showed. A box beyond
 // the answers is closed with No and still recorded, so that a test fails
@@ -406,10 +425,11 @@ void MainWindowTester::loadingAndChartsOfTheDefaultSound()
     QCOMPARE(window.lineEditWavFilePath->text(), examples);
     QCOMPARE(window.lineEditWavFileName->text(), QStringLiteral("step4.wav"));
 
-    // The waveform: every sample against its time; axes over the sound.
-    const QVector<QPointF> waveform = window.waveformSeries->pointsVector();
-    QCOMPARE(waveform.size(), 10000);
-    QCOMPARE(waveform[9999], QPointF(249.975, window.samples[9999]));
+    // The waveform: every sample against its time; the series gets those of
+    // them that show on the plot's pixel columns, the extremes among them.
+    QCOMPARE(window.waveformPoints.size(), 10000);
+    QCOMPARE(window.waveformPoints[9999], QPointF(249.975, window.samples[9999]));
+    QVERIFY(drawnFrom(window.waveformSeries->pointsVector(), window.waveformPoints));
     QCOMPARE(window.waveformAxisX->min(), 0.0);
     QCOMPARE(window.waveformAxisX->max(), 250.0);
     const auto extremes = std::minmax_element(window.samples.cbegin(), window.samples.cend());
@@ -456,7 +476,8 @@ void MainWindowTester::eachTrialUsesItsOwnFile()
     QCOMPARE(window.samples, longSound);
     QCOMPARE(window.lineEditWavFileName->text(), longName);
     QCOMPARE(window.timeAxisMs.size(), 12000);
-    QCOMPARE(window.waveformSeries->count(), 12000);
+    QCOMPARE(window.waveformPoints.size(), 12000);
+    QVERIFY(drawnFrom(window.waveformSeries->pointsVector(), window.waveformPoints));
     QCOMPARE(window.waveformAxisX->max(), 300.0);
     QCOMPARE(window.fftLength, 16384);
 
@@ -467,7 +488,8 @@ void MainWindowTester::eachTrialUsesItsOwnFile()
     QCOMPARE(window.settings.numSamples, 3000);
     QCOMPARE(window.lineEditSoundDuration->text(), QStringLiteral("75.00"));
     QCOMPARE(window.timeAxisMs.size(), 3000);
-    QCOMPARE(window.waveformSeries->count(), 3000);
+    QCOMPARE(window.waveformPoints.size(), 3000);
+    QVERIFY(drawnFrom(window.waveformSeries->pointsVector(), window.waveformPoints));
     QCOMPARE(window.fftLength, 4096);
     QVector<double> frequencies;
     QVector<double> amplitudes;

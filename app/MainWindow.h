@@ -229,6 +229,8 @@ private:
     QTimer *playOutTimer = nullptr;    // lets the audio server play what it still holds
     QElapsedTimer runClock;            // since "Go"
     QElapsedTimer answerClock;         // since the last message from the listener
+    double scheduledDelayMs = -1.0;    // onset of the scheduled sound on answerClock; -1: none
+    double soundHandedOverMs = -1.0;   // when the last sound went to the output, on answerClock
     TrialJournal trialJournal;
     QString trialJournalFolder;        // where journals go; the data folder unless a test sets it
 

@@ -7,7 +7,6 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     // Names the program's data folder, where the trial journals are kept.
     QApplication::setApplicationName(QStringLiteral("tarquel"));
-    QApplication::setApplicationVersion(QStringLiteral("v020"));
     MainWindow window;
     window.show();
     return application.exec();

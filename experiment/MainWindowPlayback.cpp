@@ -7,6 +7,7 @@
 #include <QAudioOutput>
 #include <QBuffer>
 #include <QDebug>
+#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -52,7 +53,10 @@ void MainWindow::playOneSound()
             qWarning() << "Raw audio format not supported by backend, cannot play audio.";
     }
 
-    // A set left by a failed sound goes before a new one is made.
+    // A set left by a failed sound, or one still playing out its last
+    // milliseconds, goes before a new one is made.
+    if (playOutTimer)
+        playOutTimer->stop();
     if (audioOutput)
         audioOutput->stop();
     releasePlaybackObjects();
@@ -65,6 +69,22 @@ void MainWindow::playOneSound()
     audioOutput = new QAudioOutput(QAudioDeviceInfo::defaultOutputDevice(), playbackFormat, this);
     audioOutput->setBufferSize(playbackFormat.bytesForDuration(outputBufferMs * 1000));
     connect(audioOutput, SIGNAL(stateChanged(QAudio::State)), this, SLOT(handleStateChanged(QAudio::State)));
+    // The timer fires a little early, so that a busy event loop cannot
+    // delay the sound; the remaining time is waited out here, to the
+    // tenth of a millisecond, before the sound is handed to the output.
+    if (scheduledDelayMs >= 0.0 && answerClock.isValid()) {
+        for (;;) {
+            const double remainingMs = scheduledDelayMs - answerClock.nsecsElapsed() / 1e6;
+            if (remainingMs <= 0.0)
+                break;
+            // A sleep may overshoot by a scheduler tick; the last 2 ms are
+            // spun out.
+            if (remainingMs > 3.0)
+                QThread::usleep(static_cast<unsigned long>((remainingMs - 2.0) * 1000.0));
+        }
+    }
+    scheduledDelayMs = -1.0;
+    soundHandedOverMs = answerClock.isValid() ? answerClock.nsecsElapsed() / 1e6 : -1.0;
     audioOutput->start(audioBuffer);
 
     ++soundsPlayed;
@@ -88,11 +108,19 @@ void MainWindow::handleStateChanged(QAudio::State audioState)
         break;
     case QAudio::IdleState: {
         // Idle means the output has handed its last byte to the audio server,
-        // not that the server has played it. Stopping now would discard the
-        // tail of the sound, so the output plays out first: what it can still
-        // hold is at most one buffer.
+        // which is as close to the end of the sound as the program can know:
+        // the answer is due from now. The server may still hold up to one
+        // buffer of the sound, so the output plays that out before it is
+        // stopped and let go.
         if (playOutTimer && playOutTimer->isActive())
             break;
+        if (soundsPlayed == soundsPerTrial) {
+            if (reactionTimerStarts == 0)
+                reactionTimer->start();
+            else
+                reactionTimer->restart();
+            ++reactionTimerStarts;
+        }
         if (!playOutTimer) {
             playOutTimer = new QTimer(this);
             playOutTimer->setSingleShot(true);
@@ -101,6 +129,8 @@ void MainWindow::handleStateChanged(QAudio::State audioState)
         }
         const qint64 bufferedUs = playbackFormat.durationForBytes(audioOutput->bufferSize());
         playOutTimer->start(static_cast<int>(bufferedUs / 1000) + playOutMarginMs);
+        if (soundsPlayed == soundsPerTrial)
+            emit soundPlaying(-1);
         break;
     }
     default:
@@ -108,22 +138,12 @@ void MainWindow::handleStateChanged(QAudio::State audioState)
     }
 }
 
-// The sound has reached the device: release the playback objects, start the
-// reaction clock and tell the listener's window that an answer is due.
+// The whole sound has reached the device: the output can go.
 void MainWindow::finishSoundPlayback()
 {
     if (audioOutput)
         audioOutput->stop();
     releasePlaybackObjects();
-
-    if (soundsPlayed == soundsPerTrial) {
-        if (reactionTimerStarts == 0)
-            reactionTimer->start();
-        else
-            reactionTimer->restart();
-        ++reactionTimerStarts;
-        emit soundPlaying(-1);
-    }
 }
 
 void MainWindow::releasePlaybackObjects()

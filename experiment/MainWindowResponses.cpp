@@ -9,6 +9,14 @@
 
 #include <algorithm>
 
+namespace {
+
+// How much earlier than the sound's onset the timer fires; the sound itself
+// then waits for its exact time (see playOneSound).
+constexpr int soundTimerLeadMs = 20;
+
+} // namespace
+
 void MainWindow::updateMainwindow(int response)
 {
     // The delay before the next sound counts from this moment, so that the
@@ -77,7 +85,8 @@ void MainWindow::scheduleNextSound()
         }
         const qint64 delayMs = static_cast<qint64>((settings.soundDuration + settings.silentInterval) * 1000.0);
         const double spentMs = answerClock.isValid() ? answerClock.nsecsElapsed() / 1e6 : 0.0;
-        soundTimer->start(std::max(0, qRound(delayMs - spentMs)));
+        scheduledDelayMs = static_cast<double>(delayMs);
+        soundTimer->start(std::max(0, qRound(delayMs - spentMs) - soundTimerLeadMs));
     }
     ++trialCounter;
 }

@@ -8,7 +8,6 @@
 #include <QAudioOutput>
 #include <QComboBox>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -86,6 +85,7 @@ void MainWindow::abandonRun()
     runActive = false;
     if (soundTimer)
         soundTimer->stop();
+    scheduledDelayMs = -1.0;
     if (playOutTimer)
         playOutTimer->stop();
     if (audioOutput)
@@ -161,8 +161,7 @@ void MainWindow::openTrialJournal()
     }
 
     JournalHeader header;
-    header.programVersion = QCoreApplication::applicationName() + QLatin1Char(' ')
-                            + QCoreApplication::applicationVersion();
+    header.programVersion = QStringLiteral("Auditory Tarquel (v020)");
     header.startTime = QDateTime::currentDateTime();
     header.subjectCode = settings.subjectCode;
     header.sessionTypeName = settings.sessionTypeNames.value(settings.sessionType);

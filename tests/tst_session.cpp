@@ -156,7 +156,8 @@ void MainWindowTester::goHandsOverToTheListener()
     QCOMPARE(w.trialCounter, 1);
     QVERIFY(w.soundTimer && w.soundTimer->isActive());
     QCOMPARE(w.soundTimer->timerType(), Qt::PreciseTimer);
-    QVERIFY(w.soundTimer->interval() <= 1250 && w.soundTimer->interval() >= 1240);
+    QVERIFY(w.soundTimer->interval() <= 1250 && w.soundTimer->interval() >= 1200);
+    QCOMPARE(w.scheduledDelayMs, 1250.0);
     w.soundTimer->stop();
 }
 

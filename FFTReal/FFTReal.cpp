@@ -128,25 +128,6 @@ const int LEAF_BITS = 11;
 
 #define FFTREAL_INLINE inline __attribute__((always_inline))
 
-// W neighbouring doubles handled as one vector. The generic vector types of
-// the compiler map to the SIMD registers of the target (two lanes on every
-// x86-64 and ARM64 machine, four with AVX2); the arithmetic per lane is the
-// same as the scalar code's, so the results do not depend on W.
-template <int W>
-struct Lanes;
-
-template <>
-struct Lanes<2> {
-    typedef double Vec __attribute__((vector_size(16)));
-    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 1, 0); }
-};
-
-template <>
-struct Lanes<4> {
-    typedef double Vec __attribute__((vector_size(32)));
-    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 3, 2, 1, 0); }
-};
-
 template <class V>
 FFTREAL_INLINE void load(V &v, const double *p)
 {
@@ -159,23 +140,72 @@ FFTREAL_INLINE void store(double *p, const V &v)
     __builtin_memcpy(p, &v, sizeof v);
 }
 
+// W neighbouring doubles handled as one vector. The generic vector types of
+// the compiler map to the SIMD registers of the target (two lanes on every
+// x86-64 and ARM64 machine, four with AVX2); the arithmetic per lane is the
+// same as the scalar code's, so the results do not depend on W.
+//
+// reverse() turns the lanes around. store_columns() takes four vectors as the
+// rows of a 4 x W matrix and writes its column l, lane l of each row, as four
+// consecutive doubles at dst[l] + at.
+template <int W>
+struct Lanes;
+
+template <>
+struct Lanes<2> {
+    typedef double Vec __attribute__((vector_size(16)));
+    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 1, 0); }
+    static FFTREAL_INLINE void store_columns(double *const dst[], int32_t at, const Vec &r0, const Vec &r1,
+                                             const Vec &r2, const Vec &r3)
+    {
+        store(dst[0] + at, Vec(__builtin_shufflevector(r0, r1, 0, 2)));
+        store(dst[0] + at + 2, Vec(__builtin_shufflevector(r2, r3, 0, 2)));
+        store(dst[1] + at, Vec(__builtin_shufflevector(r0, r1, 1, 3)));
+        store(dst[1] + at + 2, Vec(__builtin_shufflevector(r2, r3, 1, 3)));
+    }
+};
+
+template <>
+struct Lanes<4> {
+    typedef double Vec __attribute__((vector_size(32)));
+    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+    static FFTREAL_INLINE void store_columns(double *const dst[], int32_t at, const Vec &r0, const Vec &r1,
+                                             const Vec &r2, const Vec &r3)
+    {
+        const Vec t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+        const Vec t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+        const Vec t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+        const Vec t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+        store(dst[0] + at, Vec(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)));
+        store(dst[1] + at, Vec(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)));
+        store(dst[2] + at, Vec(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)));
+        store(dst[3] + at, Vec(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)));
+    }
+};
+
 // Passes 1 and 2 over the whole array: 4-point transforms of x[r], x[r + N/4],
 // x[r + N/2], x[r + 3N/4] with r = bit_rev[c], into positions c ... c + 3.
 // Within a group of four, bit_rev[c + 1] = r + N/2, bit_rev[c + 2] = r + N/4
 // and bit_rev[c + 3] = r + 3N/4.
 //
-// The groups are visited in an order that reads each cache line of x once:
-// the positions u, u + N/8, ..., u + 7N/8 differ only in their top three bits,
-// so their reversed indices are eight neighbours in x. With N >= 32 the eight
-// groups at u + s N/8 (s = 0 ... 7) therefore read four whole lines of x, while
-// the output advances in eight sequential streams.
-void pass_1_2(double *__restrict df, const double *__restrict x, const int32_t *__restrict bit_rev, int32_t len)
+// The groups are visited in an order that reads each cache line of x once.
+// Write a position as c = s N/8 + u + j, with s the top three bits, u a
+// multiple of 4 below N/8 and j < 4. The three parts occupy separate bits, so
+// bit_rev[c] = bit_rev[u] + bit_rev[j] + bit_rev[s N/8], the last term being
+// below 8. For one u, the eight groups s = 0 ... 7 thus read x in four runs of
+// eight neighbours from bit_rev[u] + bit_rev[j]: four whole cache lines,
+// loaded as vectors whose lane t serves the group with bit_rev[s N/8] = t.
+// On the way out the lanes are turned into groups of four consecutive
+// positions, and the output advances in eight sequential streams. This needs
+// N >= 32 (room for u); shorter lengths take the groups in plain order.
+template <int W>
+FFTREAL_INLINE void pass_1_2(double *__restrict df, const double *__restrict x, const int32_t *__restrict bit_rev,
+                             int32_t len)
 {
-    const int32_t strand = len >= 32 ? len >> 3 : len;
-    const int32_t nbr_strands = len / strand;
-    for (int32_t u = 0; u < strand; u += 4) {
-        for (int32_t s = 0; s < nbr_strands; ++s) {
-            const int32_t c = s * strand + u;
+    typedef Lanes<W> L;
+    typedef typename L::Vec Vec;
+    if (len < 32) {
+        for (int32_t c = 0; c < len; c += 4) {
             const double x0 = x[bit_rev[c]];
             const double x2 = x[bit_rev[c + 1]];
             const double x1 = x[bit_rev[c + 2]];
@@ -186,6 +216,29 @@ void pass_1_2(double *__restrict df, const double *__restrict x, const int32_t *
             const double sum_13 = x1 + x3;
             df[c] = sum_02 + sum_13;
             df[c + 2] = sum_02 - sum_13;
+        }
+        return;
+    }
+    const int32_t strand = len >> 3;
+    double *lane_dst[8];
+    for (int32_t t = 0; t < 8; ++t) {
+        lane_dst[t] = df + bit_rev[t * strand] * strand;
+    }
+    const int32_t off_x2 = bit_rev[1];
+    const int32_t off_x1 = bit_rev[2];
+    const int32_t off_x3 = bit_rev[3];
+    for (int32_t u = 0; u < strand; u += 4) {
+        const double *const xr = x + bit_rev[u];
+        for (int32_t t = 0; t < 8; t += W) {
+            Vec x0, x1, x2, x3;
+            load(x0, xr + t);
+            load(x2, xr + off_x2 + t);
+            load(x1, xr + off_x1 + t);
+            load(x3, xr + off_x3 + t);
+            const Vec sum_02 = x0 + x2;
+            const Vec sum_13 = x1 + x3;
+            L::store_columns(lane_dst + t, u, Vec(sum_02 + sum_13), Vec(x0 - x2), Vec(sum_02 - sum_13),
+                             Vec(x1 - x3));
         }
     }
 }
@@ -353,6 +406,11 @@ FFTREAL_INLINE void pass_stored_steps(double *__restrict df, const double *__res
 // The kernels at the widths in use. Each entry point is compiled once per
 // width; the wide one only where the machine has AVX2, chosen at run time.
 #define FFTREAL_KERNEL_ENTRIES(SUFFIX, W, ATTR)                                                              \
+    ATTR void pass_1_2_##SUFFIX(double *__restrict df, const double *__restrict x,                              \
+                                const int32_t *__restrict bit_rev, int32_t len)                                 \
+    {                                                                                                           \
+        pass_1_2<W>(df, x, bit_rev, len);                                                                       \
+    }                                                                                                           \
     ATTR void pass_3_##SUFFIX(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)  \
     {                                                                                                           \
         pass_3(df, sf, begin, end);                                                                             \
@@ -436,7 +494,14 @@ void FFTReal<DT>::compute_passes(DT f[], const DT x[])
         dest[k] = ((_nbr_bits - 2 - k) & 1) == 0 ? f : buffer;
     }
 
-    pass_1_2(dest[0], x, &_bit_rev_table[0], _fft_len);
+#if FFTREAL_HAVE_WIDE
+    if (use_wide_kernels()) {
+        pass_1_2_wide(dest[0], x, &_bit_rev_table[0], _fft_len);
+    } else
+#endif
+    {
+        pass_1_2_narrow(dest[0], x, &_bit_rev_table[0], _fft_len);
+    }
     const int tree_bits = std::min(_nbr_bits, TABLE_PASS_LIMIT + 1);
     const int32_t tree_len = int32_t(1) << tree_bits;
     for (int32_t begin = 0; begin < _fft_len; begin += tree_len) {

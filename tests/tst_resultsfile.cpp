@@ -1,0 +1,144 @@
+#include "experiment/ResultsFile.h"
+#include "experiment/TrialJournal.h"
+#include "experiment/TrialOrder.h"
+
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+class ResultsFileTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void resultsBytes();
+    void fileNamesInLocaleEncoding();
+    void atomicSave();
+    void journalCopyName_data();
+    void journalCopyName();
+    void journalRoundTrip();
+    void journalFileNames();
+
+private:
+    static SoundFileRecord record(const QString &name, int nT2, int nT4)
+    {
+        SoundFileRecord r;
+        r.fileName = name;
+        r.nT2 = nT2;
+        r.nT4 = nT4;
+        return r;
+    }
+};
+
+void ResultsFileTest::resultsBytes()
+{
+    QCOMPARE(resultsFileBytes({record("tone1.wav", 2, 1), record("tone2.wav", 0, 3)}),
+             QByteArray("filename\tnT2\tnT4\r\ntone1.wav\t2\t1\r\ntone2.wav\t0\t3\r\n"));
+    QCOMPARE(resultsFileBytes({record("only.wav", 40, 0)}),
+             QByteArray("filename\tnT2\tnT4\r\nonly.wav\t40\t0\r\n"));
+    QCOMPARE(resultsFileBytes({}), QByteArray());
+}
+
+void ResultsFileTest::fileNamesInLocaleEncoding()
+{
+    QTextCodec *saved = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    const QByteArray latin1 = resultsFileBytes({record(QStringLiteral("t\u00e9")  + ".wav", 1, 2)});
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    const QByteArray utf8 = resultsFileBytes({record(QStringLiteral("t\u00e9") + ".wav", 1, 2)});
+    QTextCodec::setCodecForLocale(saved);
+    QVERIFY(latin1.contains("t\xe9.wav\t1\t2\r\n"));
+    QVERIFY(utf8.contains("t\xc3\xa9.wav\t1\t2\r\n"));
+}
+
+void ResultsFileTest::atomicSave()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("a/b/c/results.txt");
+    QString reason;
+    QVERIFY(saveFileAtomically(path, "first", &reason));
+    QVERIFY(saveFileAtomically(path, "second", &reason));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("second"));
+
+    // A target that is a folder, a folder under a plain file, no name at all:
+    // each fails with a reason and leaves what was there.
+    QVERIFY(QDir().mkpath(dir.filePath("taken.txt")));
+    QVERIFY(!saveFileAtomically(dir.filePath("taken.txt"), "x", &reason));
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(QFileInfo(dir.filePath("taken.txt")).isDir());
+    QVERIFY(!saveFileAtomically(path + "/under-a-file.txt", "x", &reason));
+    QVERIFY(!saveFileAtomically(QString(), "x", &reason));
+    QCOMPARE(QFileInfo(path).size(), qint64(6));
+}
+
+void ResultsFileTest::journalCopyName_data()
+{
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<QString>("copy");
+    QTest::newRow(".txt") << "/x/S1_practice_1.txt" << "/x/S1_practice_1_trials.tsv";
+    QTest::newRow(".TXT") << "/x/S1.TXT" << "/x/S1_trials.tsv";
+    QTest::newRow("other suffix") << "/x/S1.csv" << "/x/S1.csv_trials.tsv";
+    QTest::newRow("no suffix") << "/x/S1" << "/x/S1_trials.tsv";
+}
+
+void ResultsFileTest::journalCopyName()
+{
+    QFETCH(QString, results);
+    QFETCH(QString, copy);
+    QCOMPARE(journalCopyPath(results), copy);
+}
+
+void ResultsFileTest::journalRoundTrip()
+{
+    QTemporaryDir dir;
+    JournalHeader header;
+    header.programVersion = "test";
+    header.startTime = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3));
+    header.subjectCode = "S 01/x";
+    header.sessionTypeName = "practice";
+    header.sessionNumber = 2;
+    header.soundFolder = "/stimuli";
+    header.soundFileNames = QStringList{"a.wav", "b.wav"};
+    header.samplingRate = 44100;
+    header.repetitions = 3;
+    header.trialOrderSeed = referenceTrialOrderSeed;
+    header.trialOrder = buildTrialOrder(2, 3, referenceTrialOrderSeed);
+
+    TrialJournal journal;
+    QString reason;
+    QVERIFY2(journal.open(dir.filePath("sessions"), header, &reason), qPrintable(reason));
+    const QString path = journal.filePath();
+    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("20261207-090503_S_01_x_practice_2.tsv"));
+    QVERIFY(journal.append({1, "b.wav", 2, 612, 1890}));
+    QVERIFY(journal.append({2, "a.wav", 4, 433, 3150}));
+
+    // Readable while the journal is still open: nothing waits in a buffer.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QVERIFY(lines.contains("# trial order seed\t3499211612"));
+    QVERIFY(lines.contains("# trial order (sound-file index from 0)\t1\t0\t0\t0\t1\t1"));
+    QVERIFY(lines.contains("# sampling rate (Hz)\t44100"));
+    QVERIFY(lines.contains("1\tb.wav\t2\t612\t1890"));
+    QVERIFY(lines.contains("2\ta.wav\t4\t433\t3150"));
+    QCOMPARE(lines.last(), QByteArray());   // ends with a full line
+
+    // A second run in the same second gets its own file.
+    TrialJournal second;
+    QVERIFY(second.open(dir.filePath("sessions"), header, &reason));
+    QVERIFY(second.filePath() != path);
+    QVERIFY(second.filePath().endsWith("_practice_2-2.tsv"));
+}
+
+void ResultsFileTest::journalFileNames()
+{
+    const QDateTime t(QDate(2026, 1, 2), QTime(3, 4, 5));
+    QCOMPARE(journalFileName(t, "", "experiment", 0), QStringLiteral("20260102-030405___experiment_0.tsv"));
+    QCOMPARE(journalFileName(t, "../..", "practice", 1), QStringLiteral("20260102-030405_.._.._practice_1.tsv"));
+}
+
+QTEST_APPLESS_MAIN(ResultsFileTest)
+#include "tst_resultsfile.moc"

@@ -1,4 +1,5 @@
 #include "FFTReal.h"
+#include "FFTRealKernels.h"
 
 #include <algorithm>
 
@@ -403,46 +404,70 @@ FFTREAL_INLINE void pass_stored_steps(double *__restrict df, const double *__res
     }
 }
 
-// The kernels at the widths in use. Each entry point is compiled once per
-// width; the wide one only where the machine has AVX2, chosen at run time.
-#define FFTREAL_KERNEL_ENTRIES(SUFFIX, W, ATTR)                                                              \
-    ATTR void pass_1_2_##SUFFIX(double *__restrict df, const double *__restrict x,                              \
-                                const int32_t *__restrict bit_rev, int32_t len)                                 \
+// The kernels of one width, as the passes call them.
+struct Kernels {
+    void (*pass_1_2)(double *__restrict df, const double *__restrict x, const int32_t *__restrict bit_rev,
+                     int32_t len);
+    void (*pass_3)(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end);
+    void (*pass_table)(double *__restrict df, const double *__restrict sf, const double *__restrict cos_sec,
+                       int32_t h, int32_t begin, int32_t end);
+    void (*pass_stored_steps)(double *__restrict df, const double *__restrict sf, int32_t h, int32_t begin,
+                              int32_t end);
+};
+
+// Each width's entry points are compiled from the same templates; ATTR lets
+// the compiler use AVX2 in the wide ones, which only run where the processor
+// has it.
+#define FFTREAL_DEFINE_KERNELS(NAME, W, ATTR)                                                                 \
+    ATTR void NAME##_pass_1_2(double *__restrict df, const double *__restrict x,                                \
+                              const int32_t *__restrict bit_rev, int32_t len)                                   \
     {                                                                                                           \
         pass_1_2<W>(df, x, bit_rev, len);                                                                       \
     }                                                                                                           \
-    ATTR void pass_3_##SUFFIX(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)  \
+    ATTR void NAME##_pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)    \
     {                                                                                                           \
         pass_3(df, sf, begin, end);                                                                             \
     }                                                                                                           \
-    ATTR void pass_table_##SUFFIX(double *__restrict df, const double *__restrict sf,                           \
-                                  const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end)      \
+    ATTR void NAME##_pass_table(double *__restrict df, const double *__restrict sf,                             \
+                                const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end)        \
     {                                                                                                           \
-        pass_table_any<W>(df, sf, cos_sec, h, begin, end);                                                        \
+        pass_table_any<W>(df, sf, cos_sec, h, begin, end);                                                      \
     }                                                                                                           \
-    ATTR void pass_stored_steps_##SUFFIX(double *__restrict df, const double *__restrict sf, int32_t h,        \
-                                         int32_t begin, int32_t end)                                            \
+    ATTR void NAME##_pass_stored_steps(double *__restrict df, const double *__restrict sf, int32_t h,          \
+                                       int32_t begin, int32_t end)                                              \
     {                                                                                                           \
         pass_stored_steps<W>(df, sf, h, begin, end);                                                            \
-    }
+    }                                                                                                           \
+    const Kernels NAME = {NAME##_pass_1_2, NAME##_pass_3, NAME##_pass_table, NAME##_pass_stored_steps};
 
-FFTREAL_KERNEL_ENTRIES(narrow, 2, )
+FFTREAL_DEFINE_KERNELS(narrow_kernels, 2, )
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define FFTREAL_HAVE_WIDE 1
-FFTREAL_KERNEL_ENTRIES(wide, 4, __attribute__((target("avx2"))))
+#define FFTREAL_HAVE_WIDE_KERNELS 1
+FFTREAL_DEFINE_KERNELS(wide_kernels, 4, __attribute__((target("avx2"))))
 #else
-#define FFTREAL_HAVE_WIDE 0
+#define FFTREAL_HAVE_WIDE_KERNELS 0
 #endif
 
-// True when the four-lane kernels can run here. Asked once.
-bool use_wide_kernels()
+FFTRealKernels selected_kernels = FFTRealKernels::Automatic;
+
+bool processor_has_avx2()
 {
-#if FFTREAL_HAVE_WIDE
-    static const bool wide = __builtin_cpu_supports("avx2");
-    return wide;
+#if FFTREAL_HAVE_WIDE_KERNELS
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
 #else
     return false;
 #endif
+}
+
+const Kernels &kernels()
+{
+#if FFTREAL_HAVE_WIDE_KERNELS
+    if (selected_kernels == FFTRealKernels::Automatic && processor_has_avx2()) {
+        return wide_kernels;
+    }
+#endif
+    return narrow_kernels;
 }
 
 // The first block of a rotation pass whose twiddle factors come from osc,
@@ -494,14 +519,7 @@ void FFTReal<DT>::compute_passes(DT f[], const DT x[])
         dest[k] = ((_nbr_bits - 2 - k) & 1) == 0 ? f : buffer;
     }
 
-#if FFTREAL_HAVE_WIDE
-    if (use_wide_kernels()) {
-        pass_1_2_wide(dest[0], x, &_bit_rev_table[0], _fft_len);
-    } else
-#endif
-    {
-        pass_1_2_narrow(dest[0], x, &_bit_rev_table[0], _fft_len);
-    }
+    kernels().pass_1_2(dest[0], x, &_bit_rev_table[0], _fft_len);
     const int tree_bits = std::min(_nbr_bits, TABLE_PASS_LIMIT + 1);
     const int32_t tree_len = int32_t(1) << tree_bits;
     for (int32_t begin = 0; begin < _fft_len; begin += tree_len) {
@@ -520,14 +538,7 @@ void FFTReal<DT>::compute_table_tree(DT *const dest[], int32_t begin, int bits) 
 {
     const int32_t end = begin + (int32_t(1) << bits);
     if (bits <= LEAF_BITS) {
-#if FFTREAL_HAVE_WIDE
-        if (use_wide_kernels()) {
-            pass_3_wide(dest[1], dest[0], begin, end);
-        } else
-#endif
-        {
-            pass_3_narrow(dest[1], dest[0], begin, end);
-        }
+        kernels().pass_3(dest[1], dest[0], begin, end);
         for (int pass = 3; pass < bits; ++pass) {
             compute_pass_table(dest[pass - 1], dest[pass - 2], pass, begin, end);
         }
@@ -547,13 +558,7 @@ void FFTReal<DT>::compute_pass_table(DT df[], const DT sf[], int pass, int32_t b
 {
     const int32_t h = int32_t(1) << pass;
     const DT *const cos_sec = &_cos_table[(h >> 1) - 4];
-#if FFTREAL_HAVE_WIDE
-    if (use_wide_kernels()) {
-        pass_table_wide(df, sf, cos_sec, h, begin, end);
-        return;
-    }
-#endif
-    pass_table_narrow(df, sf, cos_sec, h, begin, end);
+    kernels().pass_table(df, sf, cos_sec, h, begin, end);
 }
 
 // A rotation pass p > TABLE_PASS_LIMIT over the whole array. Every block
@@ -574,15 +579,19 @@ void FFTReal<DT>::compute_pass_rotation(DT df[], const DT sf[], int pass)
         return;
     }
     combine_block_stepping(df + 2 * h, sf + 2 * h, sf + 3 * h, h, osc, df);
-#if FFTREAL_HAVE_WIDE
-    if (use_wide_kernels()) {
-        pass_stored_steps_wide(df, sf, h, 4 * h, _fft_len);
-        pass_stored_steps_wide(df, sf, h, 0, 2 * h);
-        return;
-    }
-#endif
-    pass_stored_steps_narrow(df, sf, h, 4 * h, _fft_len);
-    pass_stored_steps_narrow(df, sf, h, 0, 2 * h);
+    const Kernels &k = kernels();
+    k.pass_stored_steps(df, sf, h, 4 * h, _fft_len);
+    k.pass_stored_steps(df, sf, h, 0, 2 * h);
 }
 
 template class FFTReal<double>;
+
+void FFTReal_select_kernels(FFTRealKernels choice)
+{
+    selected_kernels = choice;
+}
+
+bool FFTReal_wide_kernels_active()
+{
+    return &kernels() != &narrow_kernels;
+}

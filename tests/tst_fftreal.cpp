@@ -1,22 +1,54 @@
 // Checks of the real FFT: the packed layout on hand-worked spectra, accuracy
-// against a long-double reference for every length from 1 to 2^20, signals
-// with known spectra, the calling contract, and the preconditions, whose
-// failure messages must name the violated condition.
+// against a long-double reference for every length from 1 to 2^20, the same
+// bits as the plain pass-by-pass loops with either vector width, signals with
+// known spectra, the calling contract (no allocation during a transform
+// included), and the preconditions, whose failure messages must name the
+// violated condition.
 
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "FFTReal/FFTReal.h"
+#include "FFTReal/FFTRealKernels.h"
+
+// Every allocation of this process is counted, so that a test can tell that a
+// transform allocates nothing.
+namespace {
+std::atomic<long> allocationCount{0};
+}
+
+void *operator new(std::size_t size)
+{
+    ++allocationCount;
+    if (void *p = std::malloc(size != 0 ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -115,6 +147,94 @@ std::vector<Real> referenceFft(const std::vector<double> &x)
     return packed(re, im, n);
 }
 
+// The transform as its plain algorithm, written out independently: passes 1
+// and 2 through the bit-reversed indices, pass 3, then one pass after the
+// other over the whole array, each block with twiddle factors from cos() up to
+// pass 12 and from a rotation restarted at the block beyond. The operations
+// and their order are those of each butterfly in FFTReal, so its blocked,
+// vectorised loops must give exactly these bits. N >= 8.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC push_options
+#pragma GCC optimize("fp-contract=off")
+#endif
+std::vector<double> plainPasses(const std::vector<double> &x)
+{
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#endif
+    const int32_t n = static_cast<int32_t>(x.size());
+    int bits = 0;
+    while ((int32_t(1) << bits) < n) {
+        ++bits;
+    }
+    const double pi = 3.1415926535897932384626433832795;
+    std::vector<double> src(x.size()), dst(x.size());
+    for (int32_t c = 0; c < n; c += 4) {
+        int32_t r = 0;
+        for (int b = 0; b < bits; ++b) {
+            r |= ((c >> b) & 1) << (bits - 1 - b);
+        }
+        const double x0 = x[r], x2 = x[r + n / 2], x1 = x[r + n / 4], x3 = x[r + 3 * n / 4];
+        dst[c + 1] = x0 - x2;
+        dst[c + 3] = x1 - x3;
+        dst[c] = (x0 + x2) + (x1 + x3);
+        dst[c + 2] = (x0 + x2) - (x1 + x3);
+    }
+    std::swap(src, dst);
+    const double s = 0.7071067811865476;
+    for (int32_t c = 0; c < n; c += 8) {
+        const double *e = &src[c], *o = e + 4;
+        double *d = &dst[c];
+        d[0] = e[0] + o[0];
+        d[4] = e[0] - o[0];
+        d[2] = e[2];
+        d[6] = o[2];
+        d[1] = e[1] + (o[1] - o[3]) * s;
+        d[3] = e[1] - (o[1] - o[3]) * s;
+        d[5] = (o[1] + o[3]) * s + e[3];
+        d[7] = (o[1] + o[3]) * s - e[3];
+    }
+    for (int pass = 3; pass < bits; ++pass) {
+        std::swap(src, dst);
+        const int32_t h = int32_t(1) << pass, q = h / 2;
+        const double step = pi / static_cast<double>(int32_t(1) << pass);
+        const double rotation = (pi * 0.5) / static_cast<double>(int32_t(1) << (pass - 1));
+        const double rotCos = std::cos(rotation), rotSin = std::sin(rotation);
+        for (int32_t c = 0; c < n; c += 2 * h) {
+            const double *e = &src[c], *o = e + h;
+            double *d = &dst[c];
+            d[0] = e[0] + o[0];
+            d[h] = e[0] - o[0];
+            d[q] = e[q];
+            d[h + q] = o[q];
+            double posCos = 1.0, posSin = 0.0;
+            for (int32_t i = 1; i < q; ++i) {
+                double cosA, sinA;
+                if (pass <= 12) {
+                    cosA = std::cos(i * step);
+                    sinA = std::cos((q - i) * step);
+                } else {
+                    const double c0 = posCos;
+                    posCos = c0 * rotCos - posSin * rotSin;
+                    posSin = c0 * rotSin + posSin * rotCos;
+                    cosA = posCos;
+                    sinA = posSin;
+                }
+                const double vr = o[i] * cosA - o[q + i] * sinA;
+                const double vi = o[i] * sinA + o[q + i] * cosA;
+                d[i] = e[i] + vr;
+                d[h - i] = e[i] - vr;
+                d[h + i] = vi + e[q + i];
+                d[2 * h - i] = vi - e[q + i];
+            }
+        }
+    }
+    return dst;
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC pop_options
+#endif
+
 // Largest |got - want| over the packed positions, divided by the largest
 // complex magnitude among the bins 0 ... N/2.
 double relativeError(const std::vector<double> &got, const std::vector<Real> &want)
@@ -183,6 +303,9 @@ class TestFFTReal : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanup();
+
     void bitCount_data();
     void bitCount();
 
@@ -194,15 +317,31 @@ private slots:
     void accuracyAgainstLongDouble_data();
     void accuracyAgainstLongDouble();
 
+    void sameBitsAsPlainPasses_data();
+    void sameBitsAsPlainPasses();
+
     void knownSignals_data();
     void knownSignals();
 
     void callingContract_data();
     void callingContract();
 
+    void noAllocationDuringTransform();
+
     void preconditions_data();
     void preconditions();
 };
+
+void TestFFTReal::initTestCase()
+{
+    qInfo("vector kernels chosen for this processor: %s",
+          FFTReal_wide_kernels_active() ? "four lanes (AVX2)" : "two lanes");
+}
+
+void TestFFTReal::cleanup()
+{
+    FFTReal_select_kernels(FFTRealKernels::Automatic);
+}
 
 void TestFFTReal::bitCount_data()
 {
@@ -316,6 +455,43 @@ void TestFFTReal::accuracyAgainstLongDouble()
     QVERIFY2(error <= bound, qPrintable(QStringLiteral("error %1 above %2").arg(error).arg(bound)));
 }
 
+void TestFFTReal::sameBitsAsPlainPasses_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("narrow");
+
+    // 8: no cosine table; 2^12 and 2^13: blocks handled depth first;
+    // 2^14: one rotation pass of one block; 2^15: two blocks; 2^16 and
+    // beyond: blocks that read the steps of the first; 2^20: seven rotation
+    // passes. Each with the kernels of this processor and with two lanes.
+    for (int bits = 3; bits <= 20; ++bits) {
+        for (bool narrow : {false, true}) {
+            QTest::newRow(qPrintable(QStringLiteral("N=2^%1 %2").arg(bits).arg(narrow ? "two lanes" : "automatic")))
+                << bits << narrow;
+        }
+    }
+}
+
+void TestFFTReal::sameBitsAsPlainPasses()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, narrow);
+
+    if (narrow) {
+        FFTReal_select_kernels(FFTRealKernels::Narrow);
+        QVERIFY(!FFTReal_wide_kernels_active());
+    }
+    const std::vector<double> x = noise(int32_t(1) << bits, 500 + bits);
+    const std::vector<double> got = transform(x);
+    const std::vector<double> want = plainPasses(x);
+    for (size_t j = 0; j < got.size(); ++j) {
+        if (std::memcmp(&got[j], &want[j], sizeof(double)) != 0) {
+            QFAIL(qPrintable(QStringLiteral("position %1: got %2, plain passes give %3")
+                                 .arg(j).arg(got[j], 0, 'g', 17).arg(want[j], 0, 'g', 17)));
+        }
+    }
+}
+
 void TestFFTReal::knownSignals_data()
 {
     QTest::addColumn<int>("length");
@@ -357,32 +533,59 @@ void TestFFTReal::knownSignals()
 void TestFFTReal::callingContract_data()
 {
     QTest::addColumn<int>("length");
+    QTest::addColumn<int>("offset");
 
-    QTest::newRow("N=4, direct") << 4;
-    QTest::newRow("N=8, no cosine table") << 8;
-    QTest::newRow("N=2^13, odd pass count") << (1 << 13);
-    QTest::newRow("N=2^15, rotation passes") << (1 << 15);
+    QTest::newRow("N=4, direct") << 4 << 0;
+    QTest::newRow("N=8, no cosine table") << 8 << 0;
+    QTest::newRow("N=2^13, odd pass count") << (1 << 13) << 0;
+    QTest::newRow("N=2^15, rotation passes") << (1 << 15) << 0;
+    // Arrays that start one double past a vector boundary.
+    QTest::newRow("N=2^10, misaligned arrays") << (1 << 10) << 1;
+    QTest::newRow("N=2^16, misaligned arrays") << (1 << 16) << 1;
 }
 
-// The input stays as it was, nothing is written past the N outputs, and a
-// second call on the same object gives the same bits.
+// The input stays as it was, nothing is written outside the N outputs, a
+// second call on the same object gives the same bits, and so do arrays that
+// are not aligned to the vector size.
 void TestFFTReal::callingContract()
 {
     QFETCH(int, length);
+    QFETCH(int, offset);
 
     const double guard = 999.0;
     const std::vector<double> original = noise(length, 99);
-    std::vector<double> x = original;
-    std::vector<double> first(static_cast<size_t>(length) + 1, guard);
+    std::vector<double> x(static_cast<size_t>(length + offset));
+    std::copy(original.begin(), original.end(), x.begin() + offset);
+    const std::vector<double> xBefore = x;
+    std::vector<double> first(static_cast<size_t>(length + 2 * offset + 1), guard);
     std::vector<double> second(static_cast<size_t>(length) + 1, guard);
 
     FFTReal<double> fft(length);
-    fft.forward_fft(first.data(), x.data());
-    fft.forward_fft(second.data(), x.data());
+    fft.forward_fft(first.data() + offset, x.data() + offset);
+    fft.forward_fft(second.data(), original.data());
 
-    QVERIFY(x == original);
-    QCOMPARE(first[length], guard);
-    QVERIFY(std::memcmp(first.data(), second.data(), sizeof(double) * length) == 0);
+    QVERIFY(x == xBefore);
+    for (int j = 0; j < offset; ++j) {
+        QCOMPARE(first[j], guard);
+    }
+    QCOMPARE(first[length + offset], guard);
+    QCOMPARE(second[length], guard);
+    QVERIFY(std::memcmp(first.data() + offset, second.data(), sizeof(double) * length) == 0);
+}
+
+// Only the constructor allocates; a transform, the first one included, works
+// in the object's tables and buffer alone.
+void TestFFTReal::noAllocationDuringTransform()
+{
+    for (int32_t length : {int32_t(1) << 10, int32_t(1) << 16}) {
+        const std::vector<double> x = noise(length, 3);
+        std::vector<double> f(x.size());
+        FFTReal<double> fft(length);
+        const long before = allocationCount.load();
+        fft.forward_fft(f.data(), x.data());
+        fft.forward_fft(f.data(), x.data());
+        QCOMPARE(allocationCount.load() - before, 0L);
+    }
 }
 
 void TestFFTReal::preconditions_data()

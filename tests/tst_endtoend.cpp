@@ -332,6 +332,12 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
           int(run.handOverErrorMs.size()), qPrintable(handOver.mid(0, 12).join(QLatin1Char(' '))));
     QVERIFY2(end.min > -2.0, "the reaction clock started before the sound had reached the server's output");
     QVERIFY2(onset.min > -0.01, "a sound was handed over before its time");
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
+    // A debug or sanitizer build loads and draws several times slower than
+    // the program runs; its timing is reported above, not judged.
+    Q_UNUSED(late)
+    return;
+#endif
     // On an idle machine every sound is on time to a tenth of a millisecond.
     // A test machine shared with compilers can hold the event loop up for a
     // few milliseconds now and then, so only the bulk of the sounds is held

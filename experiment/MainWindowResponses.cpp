@@ -41,7 +41,7 @@ void MainWindow::updateMainwindow(int response)
         return;
 
     const qint64 reactionTimeMs = reactionTimer->elapsed();
-    qDebug() << "response: " << response;
+    qDebug().nospace() << "response: " << response;
 
     SoundFileRecord &record = settings.soundFiles[currentSoundIndex];
     if (response == 2) {

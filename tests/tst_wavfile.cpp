@@ -356,6 +356,9 @@ void WavFileTest::refuses_data()
     QTest::newRow("file ends inside the data size")
         << "wavefile/invalid-data_chunk_has_incomplete_chunk_size.wav" << QByteArray() << noData;
     QTest::newRow("chunk before data claiming 4 GiB") << "" << hugeList << noData;
+    // The chunk walk goes by the ids, so the 44-byte layout alone no longer
+    // passes for a file.
+    QTest::newRow("canonical layout, no data id") << "" << QByteArray(good).replace(36, 4, "dat ") << noData;
     QTest::newRow("data before format") << "wavefile/invalid-format_chunk_after_data_chunk.wav" << QByteArray()
                                         << noFormat;
     QTest::newRow("odd format chunk without its pad byte")

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QVector>
 
@@ -38,6 +39,15 @@ inline bool writeWav16(const QString &path, const QVector<qint16> &frames, quint
     for (qint16 v : frames)
         out << v;
     return out.status() == QDataStream::Ok;
+}
+
+// The push button of a window that shows `text`, as a person finds it.
+inline QPushButton *buttonWithText(QWidget *window, const QString &text)
+{
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
 }
 
 class ModalDriver : public QObject

@@ -177,7 +177,6 @@ private:
     void runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs);
     void checkCapture(MainWindow &w, const Run &run, const QString &folder, qint64 fromIndex,
                       const char *label);
-    static QPushButton *button(QWidget *window, const QString &text);
 
     QTemporaryDir dir;
     SinkCapture capture;
@@ -197,14 +196,6 @@ void MainWindowTester::cleanupTestCase()
 {
     if (haveAudio)
         capture.stop();
-}
-
-QPushButton *MainWindowTester::button(QWidget *window, const QString &text)
-{
-    for (QPushButton *b : window->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
 }
 
 // Files whose samples are all non-zero, so that each sound stands out from
@@ -231,8 +222,8 @@ void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, 
     QTest::mouseClick(w.pushButtonGo, Qt::LeftButton);
     SubjectWindow *subject = w.subjectWindow;
     QVERIFY(subject && subject->isVisible() && subject->isEnabled());
-    QPushButton *tone2 = button(subject, QStringLiteral("Tone 2"));
-    QPushButton *tone4 = button(subject, QStringLiteral("Tone 4"));
+    QPushButton *tone2 = buttonWithText(subject, QStringLiteral("Tone 2"));
+    QPushButton *tone4 = buttonWithText(subject, QStringLiteral("Tone 4"));
     QVERIFY(tone2 && tone4);
 
     QObject context;
@@ -257,7 +248,7 @@ void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, 
     QSignalSpy done(&w, &MainWindow::doneDataCollection);
 
     run.readyOrAnswerNs.append(nowNs());
-    QTest::mouseClick(button(subject, QStringLiteral("I am ready")), Qt::LeftButton);
+    QTest::mouseClick(buttonWithText(subject, QStringLiteral("I am ready")), Qt::LeftButton);
     const int trials = w.trialOrder.size();
     QTRY_VERIFY_WITH_TIMEOUT(done.count() == 1, 30000 + trials * 1500);
     QCOMPARE(run.answers.size(), trials);
@@ -390,7 +381,7 @@ void MainWindowTester::practiceThenExperiment()
     // The listener closes the window with "Done"; the experimenter gets the
     // main window back, with "Experiment" now available.
     driver.answerMessage(QMessageBox::Yes);
-    QTest::mouseClick(button(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
+    QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
     QTRY_VERIFY(w.isEnabled());
     QVERIFY(w.pushButtonExperiment->isEnabled());
     QVERIFY(!w.pushButtonGo->isEnabled());

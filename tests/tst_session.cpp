@@ -36,7 +36,6 @@ private slots:
 private:
     void prepare(MainWindow &w, ModalDriver &driver, bool experiment = false);
     void answerAll(MainWindow &w, const QVector<int> &answers);
-    static QPushButton *button(QWidget *window, const QString &text);
     static QStringList journalRows(const QString &path);
 
     QTemporaryDir dir;
@@ -57,14 +56,6 @@ void MainWindowTester::initTestCase()
             frames[i] = qint16(8000 * std::sin(2 * M_PI * (500.0 + 250 * f) * i / 40000.0 + 0.3) + 1);
         QVERIFY(writeWav16(QDir(stimuli).filePath(names[f]), frames, 40000));
     }
-}
-
-QPushButton *MainWindowTester::button(QWidget *window, const QString &text)
-{
-    for (QPushButton *b : window->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
 }
 
 QStringList MainWindowTester::journalRows(const QString &path)
@@ -147,7 +138,7 @@ void MainWindowTester::goHandsOverToTheListener()
     QVERIFY(w.subjectWindow);
     QVERIFY(w.subjectWindow->isVisible());
     QVERIFY(w.subjectWindow->isEnabled());
-    QPushButton *ready = button(w.subjectWindow, QStringLiteral("I am ready"));
+    QPushButton *ready = buttonWithText(w.subjectWindow, QStringLiteral("I am ready"));
     QVERIFY(ready && ready->isEnabled());
 
     // "I am ready" arms the precise timer for the first sound: duration plus
@@ -255,7 +246,7 @@ void MainWindowTester::closingMidRunAbandonsTheRun()
     w.on_pushButtonGo_clicked();
     QVERIFY(w.subjectWindow != old);
     emit w.soundPlaying(-1);
-    QVERIFY(!button(old, QStringLiteral("Tone 2"))->isEnabled());
+    QVERIFY(!buttonWithText(old, QStringLiteral("Tone 2"))->isEnabled());
 }
 
 void MainWindowTester::resultsFileIsSaved()

@@ -27,62 +27,63 @@ void release(Objects *&...objects)
 
 } // namespace
 
+// The widgets and layouts come first, in the order of their declaration and
+// without a parent (the layouts give them their place in the widget tree);
+// only then are the settings record and the other members built, since they
+// are declared after them. The line edits' texts are placeholders:
+// initializeState() overwrites every one of them.
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , labelSesType(new QLabel(QStringLiteral("Session type")))
+    , labelSoundType(new QLabel(QStringLiteral("Sound type")))
+    , labelMainParameter(new QLabel(QStringLiteral("Main parameter")))
+    , labelSoundFileInfo(new QLabel(QStringLiteral("Sound File Information")))
+    , labelSamplingRate(new QLabel(QStringLiteral("Sampling rate")))
+    , labelSoundDuration(new QLabel(QStringLiteral("Sound duration (ms)")))
+    , labelSilentInterval(new QLabel(QStringLiteral("Silent interval (ms)")))
+    , labelSubCode(new QLabel(QStringLiteral("Subject code")))
+    , labelSesNum(new QLabel(QStringLiteral("Session")))
+    , labelWavFilePath(new QLabel(QStringLiteral("WAV filepath")))
+    , labelWavFileName(new QLabel(QStringLiteral("WAV filename")))
+    , labelOutputFilePath(new QLabel(QStringLiteral("Output filepath")))
+    , labelOutputFileName(new QLabel(QStringLiteral("Output filename")))
+    , labelStatus(new QLabel(QStringLiteral("Status")))
+    , comboBoxSesType(new QComboBox)
+    , comboBoxSoundType(new QComboBox)
+    , comboBoxMainParameter(new QComboBox)
+    , lineEditSamplingRate(new QLineEdit(QStringLiteral("40000")))
+    , lineEditSoundDuration(new QLineEdit(QStringLiteral("250.00")))
+    , lineEditSilentInterval(new QLineEdit(QStringLiteral("1000.00")))
+    , lineEditSubCode(new QLineEdit(QStringLiteral("SUB001")))
+    , lineEditSesNum(new QLineEdit(QStringLiteral("1")))
+    , lineEditWavFilePath(new QLineEdit(QStringLiteral(".")))
+    , lineEditWavFileName(new QLineEdit(QStringLiteral("File001.wav")))
+    , lineEditOutputFilePath(new QLineEdit(QStringLiteral(".")))
+    , lineEditOutputFileName(new QLineEdit(QStringLiteral("SUB001.dat")))
+    , lineEditStatus(new QLineEdit)
+    , pushButtonPractice(new QPushButton(QStringLiteral("Practice")))
+    , pushButtonExperiment(new QPushButton(QStringLiteral("Experiment")))
+    , pushButtonGo(new QPushButton(QStringLiteral("Go")))
+    , pushButtonQuit(new QPushButton(QStringLiteral("Quit")))
+    , checkBoxSaveData(new QCheckBox(QStringLiteral("Save data to file")))
+    , hBoxLayoutSamplingRate(new QHBoxLayout)
+    , hBoxLayoutSoundDuration(new QHBoxLayout)
+    , hBoxLayoutSilentInterval(new QHBoxLayout)
+    , hBoxLayoutButtons(new QHBoxLayout)
+    , hBoxLayoutSubCode(new QHBoxLayout)
+    , hBoxLayoutSesNum(new QHBoxLayout)
+    , hBoxLayoutWavFilePath(new QHBoxLayout)
+    , hBoxLayoutWavFileName(new QHBoxLayout)
+    , hBoxLayoutOutputFilePath(new QHBoxLayout)
+    , hBoxLayoutOutputFileName(new QHBoxLayout)
+    , hBoxLayoutStatus(new QHBoxLayout)
+    , gridLayoutParameters(new QGridLayout)
+    , gridLayoutCharts(new QGridLayout)
+    , gridLayoutMain(new QGridLayout)
+    , widgetCentral(new QWidget)
 {
     // The audio state travels through a signal and a slot of this class.
     qRegisterMetaType<QAudio::State>("QAudio::State");
-
-    // Widgets and layouts are created without a parent; the layouts give them
-    // their place in the widget tree.
-    labelSesType = new QLabel(QStringLiteral("Session type"));
-    labelSoundType = new QLabel(QStringLiteral("Sound type"));
-    labelMainParameter = new QLabel(QStringLiteral("Main parameter"));
-    labelSoundFileInfo = new QLabel(QStringLiteral("Sound File Information"));
-    labelSamplingRate = new QLabel(QStringLiteral("Sampling rate"));
-    labelSoundDuration = new QLabel(QStringLiteral("Sound duration (ms)"));
-    labelSilentInterval = new QLabel(QStringLiteral("Silent interval (ms)"));
-    labelSubCode = new QLabel(QStringLiteral("Subject code"));
-    labelSesNum = new QLabel(QStringLiteral("Session"));
-    labelWavFilePath = new QLabel(QStringLiteral("WAV filepath"));
-    labelWavFileName = new QLabel(QStringLiteral("WAV filename"));
-    labelOutputFilePath = new QLabel(QStringLiteral("Output filepath"));
-    labelOutputFileName = new QLabel(QStringLiteral("Output filename"));
-    labelStatus = new QLabel(QStringLiteral("Status"));
-    comboBoxSesType = new QComboBox;
-    comboBoxSoundType = new QComboBox;
-    comboBoxMainParameter = new QComboBox;
-    // Placeholders only: initializeState() overwrites every one of them.
-    lineEditSamplingRate = new QLineEdit(QStringLiteral("40000"));
-    lineEditSoundDuration = new QLineEdit(QStringLiteral("250.00"));
-    lineEditSilentInterval = new QLineEdit(QStringLiteral("1000.00"));
-    lineEditSubCode = new QLineEdit(QStringLiteral("SUB001"));
-    lineEditSesNum = new QLineEdit(QStringLiteral("1"));
-    lineEditWavFilePath = new QLineEdit(QStringLiteral("."));
-    lineEditWavFileName = new QLineEdit(QStringLiteral("File001.wav"));
-    lineEditOutputFilePath = new QLineEdit(QStringLiteral("."));
-    lineEditOutputFileName = new QLineEdit(QStringLiteral("SUB001.dat"));
-    lineEditStatus = new QLineEdit;
-    pushButtonPractice = new QPushButton(QStringLiteral("Practice"));
-    pushButtonExperiment = new QPushButton(QStringLiteral("Experiment"));
-    pushButtonGo = new QPushButton(QStringLiteral("Go"));
-    pushButtonQuit = new QPushButton(QStringLiteral("Quit"));
-    checkBoxSaveData = new QCheckBox(QStringLiteral("Save data to file"));
-    hBoxLayoutSamplingRate = new QHBoxLayout;
-    hBoxLayoutSoundDuration = new QHBoxLayout;
-    hBoxLayoutSilentInterval = new QHBoxLayout;
-    hBoxLayoutButtons = new QHBoxLayout;
-    hBoxLayoutSubCode = new QHBoxLayout;
-    hBoxLayoutSesNum = new QHBoxLayout;
-    hBoxLayoutWavFilePath = new QHBoxLayout;
-    hBoxLayoutWavFileName = new QHBoxLayout;
-    hBoxLayoutOutputFilePath = new QHBoxLayout;
-    hBoxLayoutOutputFileName = new QHBoxLayout;
-    hBoxLayoutStatus = new QHBoxLayout;
-    gridLayoutParameters = new QGridLayout;
-    gridLayoutCharts = new QGridLayout;
-    gridLayoutMain = new QGridLayout;
-    widgetCentral = new QWidget;
 
     // Every slot is connected here, by signature, exactly once; no widget has
     // an object name, so nothing is connected by name as well.

@@ -164,6 +164,7 @@ private:
     QGridLayout *gridLayoutMain = nullptr;
     QWidget *widgetCentral = nullptr;
 
+    // Built after the widgets above and before every member below.
     SessionSettings settings;
 
     QVector<double> timeAxisMs;        // time of each shown sample, milliseconds

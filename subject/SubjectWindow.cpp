@@ -18,18 +18,19 @@ const char hoverStyleSheet[] =
 
 } // namespace
 
+// The widgets, the layout and the central widget first, without a parent
+// (the layout gives them their place), then the placement values, which are
+// declared after them.
 SubjectWindow::SubjectWindow(QWidget *parent)
     : QMainWindow(parent)
+    , pushButtonChoice2(new QPushButton(QStringLiteral("Tone 2")))
+    , pushButtonChoice4(new QPushButton(QStringLiteral("Tone 4")))
+    , pushButtonIAmReady(new QPushButton(QStringLiteral("I am ready")))
+    , pushButtonDone(new QPushButton(QStringLiteral("Done")))
+    , labelThreshold(new QLabel(QStringLiteral("Threshold = ")))
+    , gridLayout(new QGridLayout)
+    , widgetCentral(new QWidget)
 {
-    // Created without a parent; the layout gives them their place.
-    pushButtonChoice2 = new QPushButton(QStringLiteral("Tone 2"));
-    pushButtonChoice4 = new QPushButton(QStringLiteral("Tone 4"));
-    pushButtonIAmReady = new QPushButton(QStringLiteral("I am ready"));
-    pushButtonDone = new QPushButton(QStringLiteral("Done"));
-    labelThreshold = new QLabel(QStringLiteral("Threshold = "));
-    gridLayout = new QGridLayout;
-    widgetCentral = new QWidget;
-
     // Connected here by signature only; no widget has an object name, so no
     // slot is connected a second time by name.
     connect(pushButtonIAmReady, SIGNAL(clicked(bool)), this, SLOT(on_pushButtonIAmReady_clicked()));

@@ -1,16 +1,24 @@
-// The experimenter's window as it stands after construction, the session
-// panel's slots, and "Quit".
+// The experimenter's window as it stands after construction, its panel
+// layout, the session panel's slots, "Quit", and what destruction frees.
 
 #include "app/MainWindow.h"
 
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QValueAxis>
 #include <QtTest>
+
+#include <memory>
 
 class MainWindowTester : public QObject
 {
@@ -19,12 +27,14 @@ class MainWindowTester : public QObject
 private slots:
     void titleAndGeometry();
     void panelAfterConstruction();
+    void panelLayout();
     void enabledStatesAfterConstruction();
     void metaObjectOrder();
     void editingComposesFileName_data();
     void editingComposesFileName();
     void hiddenComboBoxesDriveSlots();
     void quitEndsEventLoop();
+    void destructionFreesEverything();
 };
 
 void MainWindowTester::titleAndGeometry()
@@ -64,7 +74,89 @@ void MainWindowTester::panelAfterConstruction()
     QVERIFY(window.settings.showWholeSound);
     QCOMPARE(window.settings.displaySamples, 10000);
     QCOMPARE(window.waveformPoints.size(), 10000);
+    QCOMPARE(window.timeAxisMs.size(), 10000);
+    QVERIFY(window.trendPoints.isEmpty());
     QCOMPARE(window.waveformRange.size(), 2);
+    QCOMPARE(window.spectrumRange.size(), 2);
+    QCOMPARE(window.trendRange.size(), 2);
+    // The spectrum is sized for the default sound; the frequency resolution
+    // keeps its default until the first spectrum is computed.
+    QCOMPARE(window.fftLength, 16384);
+    QCOMPARE(window.fftDuration, 0.4096);
+    QCOMPARE(window.settings.spectrumPointCount, 819);
+    QCOMPARE(window.frequencyResolution, 1.0 / 0.6);
+}
+
+// The settings panel, row by row, and the two columns of the window.
+void MainWindowTester::panelLayout()
+{
+    MainWindow window;
+    QCOMPARE(window.centralWidget(), window.widgetCentral);
+    QCOMPARE(window.widgetCentral->layout(), window.gridLayoutMain);
+
+    // Panel on the left, charts on the right with two thirds of the spare width.
+    QGridLayout *outer = window.gridLayoutMain;
+    QCOMPARE(outer->count(), 2);
+    const QPair<QLayout *, QList<int>> columns[] = {
+        {window.gridLayoutParameters, {0, 0, 1, 1}},
+        {window.gridLayoutCharts, {0, 1, 1, 1}},
+    };
+    for (const auto &column : columns) {
+        const int at = outer->indexOf(column.first);
+        QVERIFY(at >= 0);
+        int r, c, rs, cs;
+        outer->getItemPosition(at, &r, &c, &rs, &cs);
+        QCOMPARE(QList<int>({r, c, rs, cs}), column.second);
+    }
+    QCOMPARE(outer->columnStretch(0), 1);
+    QCOMPARE(outer->columnStretch(1), 2);
+
+    // Row 0 stays empty; every row is one item across four columns.
+    const QList<QList<QWidget *>> rows = {
+        {window.labelSoundFileInfo},
+        {window.labelWavFilePath, window.lineEditWavFilePath},
+        {window.labelWavFileName, window.lineEditWavFileName},
+        {window.labelSamplingRate, window.lineEditSamplingRate},
+        {window.labelSoundDuration, window.lineEditSoundDuration},
+        {window.labelSilentInterval, window.lineEditSilentInterval},
+        {window.pushButtonPractice, window.pushButtonExperiment, window.pushButtonGo,
+         window.pushButtonQuit},
+        {window.labelSubCode, window.lineEditSubCode, window.checkBoxSaveData},
+        {window.labelSesNum, window.lineEditSesNum},
+        {window.labelOutputFilePath, window.lineEditOutputFilePath},
+        {window.labelOutputFileName, window.lineEditOutputFileName},
+        {window.labelStatus, window.lineEditStatus},
+    };
+    QGridLayout *panel = window.gridLayoutParameters;
+    QCOMPARE(panel->count(), rows.size());
+    for (int row = 1; row <= rows.size(); ++row) {
+        QLayoutItem *item = panel->itemAtPosition(row, 0);
+        QVERIFY2(item, qPrintable(QStringLiteral("row %1 is empty").arg(row)));
+        const int at = panel->indexOf(item);
+        int r, c, rs, cs;
+        panel->getItemPosition(at, &r, &c, &rs, &cs);
+        QCOMPARE(QList<int>({r, c, rs, cs}), QList<int>({row, 0, 1, 4}));
+        QCOMPARE(item->alignment(), Qt::Alignment());
+        QList<QWidget *> widgets;
+        if (item->widget()) {
+            widgets << item->widget();
+        } else {
+            for (int i = 0; i < item->layout()->count(); ++i) {
+                QCOMPARE(item->layout()->itemAt(i)->alignment(), Qt::Alignment());
+                widgets << item->layout()->itemAt(i)->widget();
+            }
+        }
+        QVERIFY2(widgets == rows.at(row - 1),
+                 qPrintable(QStringLiteral("row %1 holds the wrong widgets").arg(row)));
+    }
+
+    QCOMPARE(window.labelSoundFileInfo->alignment(), Qt::AlignHCenter);
+    QCOMPARE(window.labelSoundFileInfo->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
+    QCOMPARE(window.labelSoundFileInfo->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(window.labelSoundFileInfo->minimumWidth(), 100);
+    for (QPushButton *button : {window.pushButtonPractice, window.pushButtonExperiment,
+                                window.pushButtonGo, window.pushButtonQuit})
+        QCOMPARE(button->minimumHeight(), 60);
 }
 
 void MainWindowTester::enabledStatesAfterConstruction()
@@ -107,8 +199,13 @@ void MainWindowTester::metaObjectOrder()
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
         actual << QString::fromLatin1(meta.method(i).methodSignature());
     QCOMPARE(actual, expected);
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(meta.method(meta.methodOffset() + i).methodType(), QMetaMethod::Signal);
+    // Signals public, every slot private.
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        const bool signal = i < meta.methodOffset() + 3;
+        QCOMPARE(method.methodType(), signal ? QMetaMethod::Signal : QMetaMethod::Slot);
+        QCOMPARE(method.access(), signal ? QMetaMethod::Public : QMetaMethod::Private);
+    }
 }
 
 void MainWindowTester::editingComposesFileName_data()
@@ -134,6 +231,10 @@ void MainWindowTester::editingComposesFileName()
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // As if a session were prepared: editing must leave it alone.
+    const QVector<qint32> order = {1, 0, 2, 2, 0, 1};
+    window.trialOrder = order;
+    window.trialCounter = 2;
     // Typed as the experimenter would: clear, then key in the new text.
     window.lineEditSubCode->selectAll();
     QTest::keyClick(window.lineEditSubCode, Qt::Key_Delete);
@@ -145,6 +246,8 @@ void MainWindowTester::editingComposesFileName()
     QCOMPARE(window.settings.subjectCode, subject);
     QCOMPARE(window.lineEditOutputFileName->text(), expected);
     QCOMPARE(window.settings.outputFileName, expected);
+    QCOMPARE(window.trialOrder, order);
+    QCOMPARE(window.trialCounter, 2);
 }
 
 void MainWindowTester::hiddenComboBoxesDriveSlots()
@@ -185,6 +288,33 @@ void MainWindowTester::quitEndsEventLoop()
     QTimer::singleShot(0, &window, [&window] { window.pushButtonQuit->click(); });
     QCOMPARE(qApp->exec(), 0);
     QVERIFY(!window.isVisible());
+}
+
+// The hidden combo boxes and their labels never get a parent, so only the
+// window's destructor can free them; the chart objects are freed through
+// their views. Each exactly once: a second delete would crash here.
+void MainWindowTester::destructionFreesEverything()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    MainWindow &w = *window;
+    const QList<QPointer<QObject>> objects = {
+        w.comboBoxSesType, w.comboBoxSoundType, w.comboBoxMainParameter,
+        w.labelSesType, w.labelSoundType, w.labelMainParameter,
+        w.waveformSeries, w.spectrumSeries, w.trendSeries,
+        w.waveformAxisX, w.waveformAxisY, w.spectrumAxisX, w.spectrumAxisY,
+        w.trendAxisX, w.trendAxisY,
+        w.waveformChart, w.spectrumChart, w.trendChart,
+        w.waveformChartView, w.spectrumChartView, w.trendChartView,
+        w.gridLayoutMain, w.widgetCentral,
+    };
+    for (const QPointer<QObject> &object : objects)
+        QVERIFY(object);
+
+    window.reset();
+    for (const QPointer<QObject> &object : objects)
+        QVERIFY(!object);
 }
 
 QTEST_MAIN(MainWindowTester)

@@ -5,7 +5,9 @@
 #include "app/SessionText.h"
 #include "common/WindowGeometry.h"
 
+#include <QDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class SessionTextTest : public QObject
@@ -20,6 +22,7 @@ private slots:
     void panelFormats();
     void progressText();
     void settingsDefaults();
+    void desktopWithPercentSign();
     void geometry_data();
     void geometry();
 };
@@ -109,6 +112,37 @@ void SessionTextTest::settingsDefaults()
     QCOMPARE(record.folder, desktop);
     QVERIFY(record.fileName.isEmpty());
     QCOMPARE(record.nT2 + record.nT4, 0);
+}
+
+// A home folder whose name holds "%1" and "%2": the folder texts keep them
+// as they are, nothing is substituted into them a second time.
+void SessionTextTest::desktopWithPercentSign()
+{
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const QString home = base.filePath(QStringLiteral("lab %1 room %2"));
+    QVERIFY(QDir().mkpath(home));
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    // No user-dirs file here: the desktop is <home>/Desktop.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.path()));
+
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const SessionSettings settings;
+    const SoundFileRecord record;
+
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+
+    QCOMPARE(desktop, home + QStringLiteral("/Desktop"));
+    QCOMPARE(settings.folderDialogDir, desktop);
+    QCOMPARE(settings.outputPath, desktop);
+    QCOMPARE(settings.wavPath, desktop);
+    QCOMPARE(record.folder, desktop);
 }
 
 void SessionTextTest::geometry_data()

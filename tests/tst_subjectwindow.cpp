@@ -187,7 +187,20 @@ void SubjectWindowTester::layout()
         window.gridLayout->getItemPosition(at, &row, &column, &rowSpan, &columnSpan);
         QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}),
                  QList<int>({cell.row, cell.column, cell.rowSpan, cell.columnSpan}));
+        QCOMPARE(window.gridLayout->itemAt(at)->alignment(), Qt::Alignment());
     }
+
+    for (QPushButton *choice : {window.pushButtonChoice2, window.pushButtonChoice4}) {
+        QCOMPARE(choice->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+        QCOMPARE(choice->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
+    }
+    QCOMPARE(window.labelThreshold->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
+    QCOMPARE(window.labelThreshold->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    // Exactly these flags: centred across, nothing said about the height, and
+    // selectable with the mouse but not by keyboard or as links.
+    QCOMPARE(window.labelThreshold->alignment(), Qt::Alignment(Qt::AlignHCenter));
+    QCOMPARE(window.labelThreshold->textInteractionFlags(),
+             Qt::TextInteractionFlags(Qt::TextSelectableByMouse));
 }
 
 // Each row runs a run up to some point and checks what the listener sees and

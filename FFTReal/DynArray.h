@@ -1,13 +1,17 @@
 #ifndef DYNARRAY_H
 #define DYNARRAY_H
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "FFTRealAssert.h"
 
 // A heap array of fixed length with a checked element access, holding the
 // tables of FFTReal. resize() does not keep the old elements: the tables are
-// always rebuilt after a resize.
+// always rebuilt after a resize. The storage starts on a 64-byte boundary, a
+// cache line, so that the vector loads and stores of the transform on the
+// work buffer do not straddle lines more often than their offsets require.
 template <class T>
 class DynArray
 {
@@ -29,9 +33,37 @@ public:
     T &operator[](int32_t pos);
 
 private:
+    static const std::size_t ALIGNMENT = 64;
+
+    static T *allocate(int32_t size);
+    static void release(T *data_ptr, int32_t size);
+
     T *_data_ptr;
     int32_t _len;
 };
+
+template <class T>
+T *DynArray<T>::allocate(int32_t size)
+{
+    void *const raw = ::operator new[](sizeof(T) * static_cast<std::size_t>(size), std::align_val_t(ALIGNMENT));
+    T *const data_ptr = static_cast<T *>(raw);
+    for (int32_t i = 0; i < size; ++i) {
+        new (data_ptr + i) T;
+    }
+    return data_ptr;
+}
+
+template <class T>
+void DynArray<T>::release(T *data_ptr, int32_t size)
+{
+    if (data_ptr == nullptr) {
+        return;
+    }
+    for (int32_t i = 0; i < size; ++i) {
+        data_ptr[i].~T();
+    }
+    ::operator delete[](data_ptr, std::align_val_t(ALIGNMENT));
+}
 
 template <class T>
 DynArray<T>::DynArray()
@@ -47,7 +79,7 @@ DynArray<T>::DynArray(int32_t size)
 {
     FFTREAL_ASSERT(size >= 0);
     if (size > 0) {
-        _data_ptr = new T[size];
+        _data_ptr = allocate(size);
         _len = size;
     }
 }
@@ -55,7 +87,7 @@ DynArray<T>::DynArray(int32_t size)
 template <class T>
 DynArray<T>::~DynArray()
 {
-    delete[] _data_ptr;
+    release(_data_ptr, _len);
     _data_ptr = nullptr;
     _len = 0;
 }
@@ -66,9 +98,10 @@ void DynArray<T>::resize(int32_t size)
     FFTREAL_ASSERT(size >= 0);
     if (size > 0) {
         T *const old_data_ptr = _data_ptr;
-        _data_ptr = new T[size];
+        const int32_t old_len = _len;
+        _data_ptr = allocate(size);
         _len = size;
-        delete[] old_data_ptr;
+        release(old_data_ptr, old_len);
     }
 }
 

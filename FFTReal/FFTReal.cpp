@@ -298,6 +298,28 @@ FFTREAL_INLINE void combine_bin(double *__restrict d, const double *__restrict e
     d[2 * h - i] = vi - e_im;
 }
 
+// Steps of a rotation taken ahead of the pass that needs them, in the shadow
+// of other work: each call of step_ahead() takes at most one step and stores
+// it where the stored-steps kernels read it, cos at cos_up[i] and sin at
+// sin_down[-i], for i = next ... end - 1.
+struct StepsAhead {
+    SinCosStepper rotation;
+    double *cos_up;
+    double *sin_down;
+    int32_t next;
+    int32_t end;
+};
+
+FFTREAL_INLINE void step_ahead(StepsAhead &steps)
+{
+    if (steps.next < steps.end) {
+        steps.rotation.advance();
+        steps.cos_up[steps.next] = steps.rotation.pos_cos;
+        steps.sin_down[-steps.next] = steps.rotation.pos_sin;
+        ++steps.next;
+    }
+}
+
 // The coefficients i ... i+W-1 of a block, 1 < i, i + W <= q, as one vector
 // group, with cos a at cos_up[i] and sin a at sin_down[-i]: both the cosine
 // table and the stored rotation steps keep the sine in mirrored order. With
@@ -340,10 +362,12 @@ FFTREAL_INLINE void combine_group(double *__restrict d, const double *__restrict
 // a pair when W is 4, then W at a time. The twiddle factors are cos_up[i] and
 // sin_down[-i], or with in_place the block's own destination d[i] and
 // d[h - i]: each coefficient reads them before it overwrites the same
-// positions, and none touches another's.
-template <int W, bool in_place>
+// positions, and none touches another's. With ahead, every group of W also
+// takes one of the steps ahead.
+template <int W, bool in_place, bool ahead>
 FFTREAL_INLINE void combine_block(double *__restrict d, const double *__restrict e, const double *__restrict o,
-                                  const double *__restrict cos_up, const double *__restrict sin_down, int32_t h)
+                                  const double *__restrict cos_up, const double *__restrict sin_down, int32_t h,
+                                  StepsAhead &steps)
 {
     const int32_t q = h >> 1;
     combine_real_bins(d, e, o, h, q);
@@ -356,35 +380,48 @@ FFTREAL_INLINE void combine_block(double *__restrict d, const double *__restrict
         combine_group<2, in_place>(d, e, o, cos_up, sin_down, h, q, 2);
     }
 #pragma GCC ivdep
+#pragma GCC unroll 2
     for (int32_t i = W; i < q; i += W) {
         combine_group<W, in_place>(d, e, o, cos_up, sin_down, h, q, i);
+        if (ahead) {
+            step_ahead(steps);
+        }
     }
 }
 
 // A table pass on the blocks of 2h positions in [begin, end), with the section
 // of the cosine table for the pass. H is h when it is known at compile time
 // (the short blocks of the early passes, whose loops then unroll), else 0.
-template <int W, int H>
+// The steps ahead are worked on in a local copy that can live in registers.
+template <int W, int H, bool ahead>
 FFTREAL_INLINE void pass_table(double *__restrict df, const double *__restrict sf, const double *__restrict cos_sec,
-                               int32_t h, int32_t begin, int32_t end)
+                               int32_t h, int32_t begin, int32_t end, StepsAhead *steps_ahead)
 {
     if (H != 0) {
         h = H;
     }
+    StepsAhead steps = {};
+    if (ahead) {
+        steps = *steps_ahead;
+    }
     for (int32_t c = begin; c < end; c += 2 * h) {
-        combine_block<W, false>(df + c, sf + c, sf + c + h, cos_sec, cos_sec + (h >> 1), h);
+        combine_block<W, false, ahead>(df + c, sf + c, sf + c + h, cos_sec, cos_sec + (h >> 1), h, steps);
+    }
+    if (ahead) {
+        *steps_ahead = steps;
     }
 }
 
-template <int W>
+template <int W, bool ahead>
 FFTREAL_INLINE void pass_table_any(double *__restrict df, const double *__restrict sf,
-                                   const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end)
+                                   const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end,
+                                   StepsAhead *steps)
 {
     switch (h) {
-    case 8: pass_table<W, 8>(df, sf, cos_sec, h, begin, end); break;
-    case 16: pass_table<W, 16>(df, sf, cos_sec, h, begin, end); break;
-    case 32: pass_table<W, 32>(df, sf, cos_sec, h, begin, end); break;
-    default: pass_table<W, 0>(df, sf, cos_sec, h, begin, end); break;
+    case 8: pass_table<W, 8, ahead>(df, sf, cos_sec, h, begin, end, steps); break;
+    case 16: pass_table<W, 16, ahead>(df, sf, cos_sec, h, begin, end, steps); break;
+    case 32: pass_table<W, 32, ahead>(df, sf, cos_sec, h, begin, end, steps); break;
+    default: pass_table<W, 0, ahead>(df, sf, cos_sec, h, begin, end, steps); break;
     }
 }
 
@@ -395,11 +432,12 @@ template <int W>
 FFTREAL_INLINE void pass_stored_steps(double *__restrict df, const double *__restrict sf, int32_t h, int32_t begin,
                                       int32_t end)
 {
+    StepsAhead none = {};
     for (int32_t c = begin; c < end; c += 2 * h) {
         if (c == 0) {
-            combine_block<W, true>(df, sf, sf + h, nullptr, nullptr, h);
+            combine_block<W, true, false>(df, sf, sf + h, nullptr, nullptr, h, none);
         } else {
-            combine_block<W, false>(df + c, sf + c, sf + c + h, df, df + h, h);
+            combine_block<W, false, false>(df + c, sf + c, sf + c + h, df, df + h, h, none);
         }
     }
 }
@@ -410,7 +448,7 @@ struct Kernels {
                      int32_t len);
     void (*pass_3)(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end);
     void (*pass_table)(double *__restrict df, const double *__restrict sf, const double *__restrict cos_sec,
-                       int32_t h, int32_t begin, int32_t end);
+                       int32_t h, int32_t begin, int32_t end, StepsAhead *steps);
     void (*pass_stored_steps)(double *__restrict df, const double *__restrict sf, int32_t h, int32_t begin,
                               int32_t end);
 };
@@ -429,9 +467,14 @@ struct Kernels {
         pass_3(df, sf, begin, end);                                                                             \
     }                                                                                                           \
     ATTR void NAME##_pass_table(double *__restrict df, const double *__restrict sf,                             \
-                                const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end)        \
+                                const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end,        \
+                                StepsAhead *steps)                                                              \
     {                                                                                                           \
-        pass_table_any<W>(df, sf, cos_sec, h, begin, end);                                                      \
+        if (steps != nullptr) {                                                                                 \
+            pass_table_any<W, true>(df, sf, cos_sec, h, begin, end, steps);                                     \
+        } else {                                                                                                \
+            pass_table_any<W, false>(df, sf, cos_sec, h, begin, end, nullptr);                                  \
+        }                                                                                                       \
     }                                                                                                           \
     ATTR void NAME##_pass_stored_steps(double *__restrict df, const double *__restrict sf, int32_t h,          \
                                        int32_t begin, int32_t end)                                              \
@@ -495,6 +538,30 @@ void combine_block_stepping(double *__restrict d, const double *__restrict e, co
     osc = rotation;
 }
 
+// Passes 3 and later on the block of 2^bits positions from begin, depth first:
+// the two halves completely, then the pass that merges them. Small blocks run
+// their passes one after the other. dest[k] is the destination of the pass
+// that produces blocks of 2^(k + 2) positions, dest[k - 1] its source;
+// cos_table holds the sections of the table passes.
+void table_tree(const Kernels &k, double *const dest[], const double *cos_table, int32_t begin, int bits,
+                StepsAhead *steps)
+{
+    const int32_t end = begin + (int32_t(1) << bits);
+    if (bits <= LEAF_BITS) {
+        k.pass_3(dest[1], dest[0], begin, end);
+        for (int pass = 3; pass < bits; ++pass) {
+            const int32_t h = int32_t(1) << pass;
+            k.pass_table(dest[pass - 1], dest[pass - 2], cos_table + (h >> 1) - 4, h, begin, end, steps);
+        }
+    } else {
+        const int32_t middle = begin + (int32_t(1) << (bits - 1));
+        table_tree(k, dest, cos_table, begin, bits - 1, steps);
+        table_tree(k, dest, cos_table, middle, bits - 1, steps);
+        const int32_t h = int32_t(1) << (bits - 1);
+        k.pass_table(dest[bits - 2], dest[bits - 3], cos_table + (h >> 1) - 4, h, begin, end, steps);
+    }
+}
+
 } // namespace
 
 // The passes alternate between f and the work buffer. Counting passes 1 and 2
@@ -508,83 +575,72 @@ void combine_block_stepping(double *__restrict d, const double *__restrict e, co
 // 2^13 positions (2^(TABLE_PASS_LIMIT + 1)) goes through all its table passes
 // while it is in the cache. The rotation passes follow one by one over the
 // whole array.
+//
+// The rotation of the first rotation pass is stepped during the table passes
+// of the blocks after the first one, where its serial chain of steps costs
+// little: the steps go to the first block of the pass's destination, free
+// once the first block of 2^13 positions has moved on to the other array.
 template <class DT>
 void FFTReal<DT>::compute_passes(DT f[], const DT x[])
 {
-    // dest[k]: destination of the pass that produces blocks of 2^(k + 2)
-    // positions; its source is dest[k - 1].
     DT *const buffer = use_buffer();
     DT *dest[MAX_BIT_DEPTH];
     for (int k = 0; k <= _nbr_bits - 2; ++k) {
         dest[k] = ((_nbr_bits - 2 - k) & 1) == 0 ? f : buffer;
     }
+    const Kernels &k = kernels();
+    const DT *const cos_table = _cos_table.size() > 0 ? &_cos_table[0] : nullptr;
 
-    kernels().pass_1_2(dest[0], x, &_bit_rev_table[0], _fft_len);
+    k.pass_1_2(dest[0], x, &_bit_rev_table[0], _fft_len);
+
     const int tree_bits = std::min(_nbr_bits, TABLE_PASS_LIMIT + 1);
     const int32_t tree_len = int32_t(1) << tree_bits;
+    const int first_rotation_pass = TABLE_PASS_LIMIT + 1;
+    StepsAhead steps = {};
+    StepsAhead *ahead = nullptr;
+    if (_nbr_bits > first_rotation_pass) {
+        SinCosStepper &osc = _osc_table[0];
+        osc.reset();
+        const int32_t h = int32_t(1) << first_rotation_pass;
+        DT *const first_block = dest[first_rotation_pass - 1];
+        steps = {osc, first_block, first_block + h, 1, h >> 1};
+    }
     for (int32_t begin = 0; begin < _fft_len; begin += tree_len) {
-        compute_table_tree(dest, begin, tree_bits);
-    }
-    for (int pass = TABLE_PASS_LIMIT + 1; pass < _nbr_bits; ++pass) {
-        compute_pass_rotation(dest[pass - 1], dest[pass - 2], pass);
-    }
-}
-
-// Passes 3 and later on the block of 2^bits positions from begin, depth first:
-// the two halves completely, then the pass that merges them. Small blocks run
-// their passes one after the other.
-template <class DT>
-void FFTReal<DT>::compute_table_tree(DT *const dest[], int32_t begin, int bits) const
-{
-    const int32_t end = begin + (int32_t(1) << bits);
-    if (bits <= LEAF_BITS) {
-        kernels().pass_3(dest[1], dest[0], begin, end);
-        for (int pass = 3; pass < bits; ++pass) {
-            compute_pass_table(dest[pass - 1], dest[pass - 2], pass, begin, end);
+        table_tree(k, dest, cos_table, begin, tree_bits, ahead);
+        if (_nbr_bits > first_rotation_pass) {
+            ahead = &steps;
         }
-    } else {
-        const int32_t middle = begin + (int32_t(1) << (bits - 1));
-        compute_table_tree(dest, begin, bits - 1);
-        compute_table_tree(dest, middle, bits - 1);
-        compute_pass_table(dest[bits - 2], dest[bits - 3], bits - 1, begin, end);
     }
-}
 
-// A table pass p (3 <= p <= TABLE_PASS_LIMIT) on the blocks of 2^(p+1)
-// positions in [begin, end). Its twiddle factors are the section of _cos_table
-// for the pass: cos at offset i, sin at offset 2^(p-1) - i.
-template <class DT>
-void FFTReal<DT>::compute_pass_table(DT df[], const DT sf[], int pass, int32_t begin, int32_t end) const
-{
-    const int32_t h = int32_t(1) << pass;
-    const DT *const cos_sec = &_cos_table[(h >> 1) - 4];
-    kernels().pass_table(df, sf, cos_sec, h, begin, end);
-}
-
-// A rotation pass p > TABLE_PASS_LIMIT over the whole array. Every block
-// steps its twiddle factors from angle 0 with the pass's rotation, so all
-// blocks see the same sequence of values, and the sequence is stepped only
-// once: the second block steps it and leaves it in the destination of the
-// first block, the blocks after it read it from there, and the first block
-// comes last and reads each factor just before overwriting it. The factors
-// are exactly those of a rotation restarted at every block.
-template <class DT>
-void FFTReal<DT>::compute_pass_rotation(DT df[], const DT sf[], int pass)
-{
-    const int32_t h = int32_t(1) << pass;
-    SinCosStepper &osc = _osc_table[pass - (TABLE_PASS_LIMIT + 1)];
-    osc.reset();
-    if (2 * h == _fft_len) {
-        combine_block_stepping(df, sf, sf + h, h, osc, nullptr);
-        return;
+    for (int pass = first_rotation_pass; pass < _nbr_bits; ++pass) {
+        DT *const df = dest[pass - 1];
+        const DT *const sf = dest[pass - 2];
+        const int32_t h = int32_t(1) << pass;
+        SinCosStepper &osc = _osc_table[pass - first_rotation_pass];
+        if (pass == first_rotation_pass) {
+            // The steps the table passes left over.
+            while (steps.next < steps.end) {
+                step_ahead(steps);
+            }
+            osc = steps.rotation;
+        } else if (2 * h == _fft_len) {
+            osc.reset();
+            combine_block_stepping(df, sf, sf + h, h, osc, nullptr);
+            continue;
+        } else {
+            osc.reset();
+            combine_block_stepping(df + 2 * h, sf + 2 * h, sf + 3 * h, h, osc, df);
+            k.pass_stored_steps(df, sf, h, 4 * h, _fft_len);
+            k.pass_stored_steps(df, sf, h, 0, 2 * h);
+            continue;
+        }
+        k.pass_stored_steps(df, sf, h, 2 * h, _fft_len);
+        k.pass_stored_steps(df, sf, h, 0, 2 * h);
     }
-    combine_block_stepping(df + 2 * h, sf + 2 * h, sf + 3 * h, h, osc, df);
-    const Kernels &k = kernels();
-    k.pass_stored_steps(df, sf, h, 4 * h, _fft_len);
-    k.pass_stored_steps(df, sf, h, 0, 2 * h);
 }
 
 template class FFTReal<double>;
+
 
 void FFTReal_select_kernels(FFTRealKernels choice)
 {

@@ -117,9 +117,6 @@ private:
 
     void compute_direct(DataType f[], const DataType x[]) const;
     void compute_passes(DataType f[], const DataType x[]);
-    void compute_table_tree(DataType *const dest[], int32_t begin, int bits) const;
-    void compute_pass_table(DataType df[], const DataType sf[], int pass, int32_t begin, int32_t end) const;
-    void compute_pass_rotation(DataType df[], const DataType sf[], int pass);
 
     int32_t _fft_len;
     int _nbr_bits;

@@ -129,6 +129,14 @@ const int LEAF_BITS = 11;
 
 #define FFTREAL_INLINE inline __attribute__((always_inline))
 
+// The vector loops below write positions that no other iteration touches;
+// GCC is told so, which spares it a runtime overlap check per loop.
+#if defined(__clang__)
+#define FFTREAL_IVDEP
+#else
+#define FFTREAL_IVDEP _Pragma("GCC ivdep")
+#endif
+
 template <class V>
 FFTREAL_INLINE void load(V &v, const double *p)
 {
@@ -140,6 +148,14 @@ FFTREAL_INLINE void store(double *p, const V &v)
 {
     __builtin_memcpy(p, &v, sizeof v);
 }
+
+// Lane shuffles of the compiler's generic vectors: the portable builtin where
+// the compiler has it (Clang, GCC 12 and later), GCC's older form elsewhere.
+#if defined(__clang__) || __GNUC__ >= 12
+#define FFTREAL_SHUFFLE(Index, a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
+#else
+#define FFTREAL_SHUFFLE(Index, a, b, ...) __builtin_shuffle(a, b, Index{__VA_ARGS__})
+#endif
 
 // W neighbouring doubles handled as one vector. The generic vector types of
 // the compiler map to the SIMD registers of the target (two lanes on every
@@ -155,32 +171,34 @@ struct Lanes;
 template <>
 struct Lanes<2> {
     typedef double Vec __attribute__((vector_size(16)));
-    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 1, 0); }
+    typedef long long Index __attribute__((vector_size(16)));
+    static FFTREAL_INLINE void reverse(Vec &v) { v = FFTREAL_SHUFFLE(Index, v, v, 1, 0); }
     static FFTREAL_INLINE void store_columns(double *const dst[], int32_t at, const Vec &r0, const Vec &r1,
                                              const Vec &r2, const Vec &r3)
     {
-        store(dst[0] + at, Vec(__builtin_shufflevector(r0, r1, 0, 2)));
-        store(dst[0] + at + 2, Vec(__builtin_shufflevector(r2, r3, 0, 2)));
-        store(dst[1] + at, Vec(__builtin_shufflevector(r0, r1, 1, 3)));
-        store(dst[1] + at + 2, Vec(__builtin_shufflevector(r2, r3, 1, 3)));
+        store(dst[0] + at, Vec(FFTREAL_SHUFFLE(Index, r0, r1, 0, 2)));
+        store(dst[0] + at + 2, Vec(FFTREAL_SHUFFLE(Index, r2, r3, 0, 2)));
+        store(dst[1] + at, Vec(FFTREAL_SHUFFLE(Index, r0, r1, 1, 3)));
+        store(dst[1] + at + 2, Vec(FFTREAL_SHUFFLE(Index, r2, r3, 1, 3)));
     }
 };
 
 template <>
 struct Lanes<4> {
     typedef double Vec __attribute__((vector_size(32)));
-    static FFTREAL_INLINE void reverse(Vec &v) { v = __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+    typedef long long Index __attribute__((vector_size(32)));
+    static FFTREAL_INLINE void reverse(Vec &v) { v = FFTREAL_SHUFFLE(Index, v, v, 3, 2, 1, 0); }
     static FFTREAL_INLINE void store_columns(double *const dst[], int32_t at, const Vec &r0, const Vec &r1,
                                              const Vec &r2, const Vec &r3)
     {
-        const Vec t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
-        const Vec t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-        const Vec t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
-        const Vec t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
-        store(dst[0] + at, Vec(__builtin_shufflevector(t0, t2, 0, 1, 4, 5)));
-        store(dst[1] + at, Vec(__builtin_shufflevector(t1, t3, 0, 1, 4, 5)));
-        store(dst[2] + at, Vec(__builtin_shufflevector(t0, t2, 2, 3, 6, 7)));
-        store(dst[3] + at, Vec(__builtin_shufflevector(t1, t3, 2, 3, 6, 7)));
+        const Vec t0 = FFTREAL_SHUFFLE(Index, r0, r1, 0, 4, 2, 6);
+        const Vec t1 = FFTREAL_SHUFFLE(Index, r0, r1, 1, 5, 3, 7);
+        const Vec t2 = FFTREAL_SHUFFLE(Index, r2, r3, 0, 4, 2, 6);
+        const Vec t3 = FFTREAL_SHUFFLE(Index, r2, r3, 1, 5, 3, 7);
+        store(dst[0] + at, Vec(FFTREAL_SHUFFLE(Index, t0, t2, 0, 1, 4, 5)));
+        store(dst[1] + at, Vec(FFTREAL_SHUFFLE(Index, t1, t3, 0, 1, 4, 5)));
+        store(dst[2] + at, Vec(FFTREAL_SHUFFLE(Index, t0, t2, 2, 3, 6, 7)));
+        store(dst[3] + at, Vec(FFTREAL_SHUFFLE(Index, t1, t3, 2, 3, 6, 7)));
     }
 };
 
@@ -379,7 +397,7 @@ FFTREAL_INLINE void combine_block(double *__restrict d, const double *__restrict
     if (W == 4) {
         combine_group<2, in_place>(d, e, o, cos_up, sin_down, h, q, 2);
     }
-#pragma GCC ivdep
+FFTREAL_IVDEP
 #pragma GCC unroll 2
     for (int32_t i = W; i < q; i += W) {
         combine_group<W, in_place>(d, e, o, cos_up, sin_down, h, q, i);
@@ -593,12 +611,14 @@ void FFTReal<DT>::compute_passes(DT f[], const DT x[])
 
     k.pass_1_2(dest[0], x, &_bit_rev_table[0], _fft_len);
 
-    const int tree_bits = std::min(_nbr_bits, TABLE_PASS_LIMIT + 1);
-    const int32_t tree_len = int32_t(1) << tree_bits;
+    // The table passes, block by block, with the steps of the first rotation
+    // pass taken ahead from the second block on.
     const int first_rotation_pass = TABLE_PASS_LIMIT + 1;
+    const int tree_bits = std::min(_nbr_bits, first_rotation_pass);
+    const int32_t tree_len = int32_t(1) << tree_bits;
+    const bool step_ahead_in_trees = _nbr_bits > first_rotation_pass;
     StepsAhead steps = {};
-    StepsAhead *ahead = nullptr;
-    if (_nbr_bits > first_rotation_pass) {
+    if (step_ahead_in_trees) {
         SinCosStepper &osc = _osc_table[0];
         osc.reset();
         const int32_t h = int32_t(1) << first_rotation_pass;
@@ -606,10 +626,7 @@ void FFTReal<DT>::compute_passes(DT f[], const DT x[])
         steps = {osc, first_block, first_block + h, 1, h >> 1};
     }
     for (int32_t begin = 0; begin < _fft_len; begin += tree_len) {
-        table_tree(k, dest, cos_table, begin, tree_bits, ahead);
-        if (_nbr_bits > first_rotation_pass) {
-            ahead = &steps;
-        }
+        table_tree(k, dest, cos_table, begin, tree_bits, begin > 0 && step_ahead_in_trees ? &steps : nullptr);
     }
 
     for (int pass = first_rotation_pass; pass < _nbr_bits; ++pass) {
@@ -617,30 +634,31 @@ void FFTReal<DT>::compute_passes(DT f[], const DT x[])
         const DT *const sf = dest[pass - 2];
         const int32_t h = int32_t(1) << pass;
         SinCosStepper &osc = _osc_table[pass - first_rotation_pass];
+        int32_t blocks_reading_steps = 4 * h;
         if (pass == first_rotation_pass) {
-            // The steps the table passes left over.
+            // Stepped ahead: only what the table passes left over remains.
             while (steps.next < steps.end) {
                 step_ahead(steps);
             }
             osc = steps.rotation;
+            blocks_reading_steps = 2 * h;
         } else if (2 * h == _fft_len) {
+            // A single block, whose butterflies run in the shadow of the steps.
             osc.reset();
             combine_block_stepping(df, sf, sf + h, h, osc, nullptr);
             continue;
         } else {
+            // The second block steps the rotation and keeps the steps in the
+            // destination of the first.
             osc.reset();
             combine_block_stepping(df + 2 * h, sf + 2 * h, sf + 3 * h, h, osc, df);
-            k.pass_stored_steps(df, sf, h, 4 * h, _fft_len);
-            k.pass_stored_steps(df, sf, h, 0, 2 * h);
-            continue;
         }
-        k.pass_stored_steps(df, sf, h, 2 * h, _fft_len);
+        k.pass_stored_steps(df, sf, h, blocks_reading_steps, _fft_len);
         k.pass_stored_steps(df, sf, h, 0, 2 * h);
     }
 }
 
 template class FFTReal<double>;
-
 
 void FFTReal_select_kernels(FFTRealKernels choice)
 {

@@ -3,6 +3,8 @@
 // yardstick: the program never links it. At the end the ratio of the times,
 // ours / FFTW, is printed for every N with the targets (at most 2.0 at
 // N = 16384, the analysis length of a default session, and 3.0 at 2^20).
+// FFTReal runs twice: with the kernels it picks for this processor, and with
+// the two-lane kernels that machines without AVX2 run.
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "FFTReal/FFTReal.h"
+#include "FFTReal/FFTRealKernels.h"
 
 #ifdef TARQUEL_HAVE_FFTW3
 #include <fftw3.h>
@@ -47,6 +50,13 @@ void BM_FFTReal(benchmark::State &state)
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * n);
+}
+
+void BM_FFTReal_two_lanes(benchmark::State &state)
+{
+    FFTReal_select_kernels(FFTRealKernels::Narrow);
+    BM_FFTReal(state);
+    FFTReal_select_kernels(FFTRealKernels::Automatic);
 }
 
 #ifdef TARQUEL_HAVE_FFTW3
@@ -122,6 +132,7 @@ int main(int argc, char **argv)
 #ifdef TARQUEL_HAVE_FFTW3
         benchmark::RegisterBenchmark("FFTW_r2c_measure", BM_FFTW_r2c)->Arg(n)->Unit(benchmark::kMicrosecond);
 #endif
+        benchmark::RegisterBenchmark("FFTReal_two_lanes", BM_FFTReal_two_lanes)->Arg(n)->Unit(benchmark::kMicrosecond);
     }
 
     benchmark::Initialize(&argc, argv);
@@ -132,10 +143,14 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
+    std::printf("\nFFTReal kernels on this processor: %s\n",
+                FFTReal_wide_kernels_active() ? "four lanes (AVX2)" : "two lanes");
 #ifdef TARQUEL_HAVE_FFTW3
     const auto &ours = reporter.times["FFTReal_forward_fft"];
+    const auto &twoLanes = reporter.times["FFTReal_two_lanes"];
     const auto &fftw = reporter.times["FFTW_r2c_measure"];
-    std::printf("\n%10s %14s %14s %12s %8s\n", "N", "FFTReal (us)", "FFTW (us)", "ours/FFTW", "target");
+    std::printf("%10s %14s %14s %12s %8s %16s %12s\n", "N", "FFTReal (us)", "FFTW (us)", "ours/FFTW", "target",
+                "two lanes (us)", "2 lanes/FFTW");
     for (const auto &entry : ours) {
         const auto other = fftw.find(entry.first);
         if (other == fftw.end()) {
@@ -143,11 +158,13 @@ int main(int argc, char **argv)
         }
         const double ratio = entry.second / other->second;
         const char *target = entry.first == 16384 ? "<= 2.0" : entry.first == (int64_t(1) << 20) ? "<= 3.0" : "";
-        std::printf("%10lld %14.2f %14.2f %12.2f %8s\n", static_cast<long long>(entry.first), entry.second / 1e3,
-                    other->second / 1e3, ratio, target);
+        const auto narrow = twoLanes.find(entry.first);
+        const double narrowNs = narrow != twoLanes.end() ? narrow->second : 0.0;
+        std::printf("%10lld %14.2f %14.2f %12.2f %8s %16.2f %12.2f\n", static_cast<long long>(entry.first),
+                    entry.second / 1e3, other->second / 1e3, ratio, target, narrowNs / 1e3, narrowNs / other->second);
     }
 #else
-    std::printf("\nFFTW3 not found at build time: no ratios.\n");
+    std::printf("FFTW3 not found at build time: no ratios.\n");
 #endif
     return 0;
 }

@@ -262,11 +262,41 @@ FFTREAL_INLINE void pass_1_2(double *__restrict df, const double *__restrict x, 
     }
 }
 
+// Steps of a rotation taken ahead of the pass that needs them, in the shadow
+// of other work: each call of step_ahead() takes at most one step and stores
+// it where the stored-steps kernels read it, cos at cos_up[i] and sin at
+// sin_down[-i], for i = next ... end - 1.
+struct StepsAhead {
+    SinCosStepper rotation;
+    double *cos_up;
+    double *sin_down;
+    int32_t next;
+    int32_t end;
+};
+
+FFTREAL_INLINE void step_ahead(StepsAhead &steps)
+{
+    if (steps.next < steps.end) {
+        steps.rotation.advance();
+        steps.cos_up[steps.next] = steps.rotation.pos_cos;
+        steps.sin_down[-steps.next] = steps.rotation.pos_sin;
+        ++steps.next;
+    }
+}
+
 // Pass 3 on the blocks of eight in [begin, end): two packed 4-point spectra e
 // (c ... c+3) and o (c+4 ... c+7) into one 8-point spectrum. Bin 2 is rotated by
-// -i, bin 1 by (1 - i) sqrt(2)/2.
-FFTREAL_INLINE void pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)
+// -i, bin 1 by (1 - i) sqrt(2)/2. With ahead, every second block also takes
+// one of the steps ahead: these scalar blocks are bound by their stores and
+// leave room for the arithmetic of the steps.
+template <bool ahead>
+FFTREAL_INLINE void pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end,
+                           StepsAhead *steps_ahead)
 {
+    StepsAhead steps = {};
+    if (ahead) {
+        steps = *steps_ahead;
+    }
     for (int32_t c = begin; c < end; c += 8) {
         const double *const e = sf + c;
         const double *const o = e + 4;
@@ -281,6 +311,12 @@ FFTREAL_INLINE void pass_3(double *__restrict df, const double *__restrict sf, i
         d[3] = e[1] - vr;
         d[5] = vi + e[3];
         d[7] = vi - e[3];
+        if (ahead && (c & 8) != 0) {
+            step_ahead(steps);
+        }
+    }
+    if (ahead) {
+        *steps_ahead = steps;
     }
 }
 
@@ -314,28 +350,6 @@ FFTREAL_INLINE void combine_bin(double *__restrict d, const double *__restrict e
     d[h - i] = e_re - vr;
     d[h + i] = vi + e_im;
     d[2 * h - i] = vi - e_im;
-}
-
-// Steps of a rotation taken ahead of the pass that needs them, in the shadow
-// of other work: each call of step_ahead() takes at most one step and stores
-// it where the stored-steps kernels read it, cos at cos_up[i] and sin at
-// sin_down[-i], for i = next ... end - 1.
-struct StepsAhead {
-    SinCosStepper rotation;
-    double *cos_up;
-    double *sin_down;
-    int32_t next;
-    int32_t end;
-};
-
-FFTREAL_INLINE void step_ahead(StepsAhead &steps)
-{
-    if (steps.next < steps.end) {
-        steps.rotation.advance();
-        steps.cos_up[steps.next] = steps.rotation.pos_cos;
-        steps.sin_down[-steps.next] = steps.rotation.pos_sin;
-        ++steps.next;
-    }
 }
 
 // The coefficients i ... i+W-1 of a block, 1 < i, i + W <= q, as one vector
@@ -464,7 +478,8 @@ FFTREAL_INLINE void pass_stored_steps(double *__restrict df, const double *__res
 struct Kernels {
     void (*pass_1_2)(double *__restrict df, const double *__restrict x, const int32_t *__restrict bit_rev,
                      int32_t len);
-    void (*pass_3)(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end);
+    void (*pass_3)(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end,
+                   StepsAhead *steps);
     void (*pass_table)(double *__restrict df, const double *__restrict sf, const double *__restrict cos_sec,
                        int32_t h, int32_t begin, int32_t end, StepsAhead *steps);
     void (*pass_stored_steps)(double *__restrict df, const double *__restrict sf, int32_t h, int32_t begin,
@@ -480,9 +495,14 @@ struct Kernels {
     {                                                                                                           \
         pass_1_2<W>(df, x, bit_rev, len);                                                                       \
     }                                                                                                           \
-    ATTR void NAME##_pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end)    \
+    ATTR void NAME##_pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end,    \
+                            StepsAhead *steps)                                                                  \
     {                                                                                                           \
-        pass_3(df, sf, begin, end);                                                                             \
+        if (steps != nullptr) {                                                                                 \
+            pass_3<true>(df, sf, begin, end, steps);                                                            \
+        } else {                                                                                                \
+            pass_3<false>(df, sf, begin, end, nullptr);                                                         \
+        }                                                                                                       \
     }                                                                                                           \
     ATTR void NAME##_pass_table(double *__restrict df, const double *__restrict sf,                             \
                                 const double *__restrict cos_sec, int32_t h, int32_t begin, int32_t end,        \
@@ -566,7 +586,7 @@ void table_tree(const Kernels &k, double *const dest[], const double *cos_table,
 {
     const int32_t end = begin + (int32_t(1) << bits);
     if (bits <= LEAF_BITS) {
-        k.pass_3(dest[1], dest[0], begin, end);
+        k.pass_3(dest[1], dest[0], begin, end, steps);
         for (int pass = 3; pass < bits; ++pass) {
             const int32_t h = int32_t(1) << pass;
             k.pass_table(dest[pass - 1], dest[pass - 2], cos_table + (h >> 1) - 4, h, begin, end, steps);

@@ -83,6 +83,8 @@ public:
 // The bins above N/2 are the complex conjugates of those below.
 //
 // All tables are built by the constructor; a transform allocates nothing.
+// The passes run on vector kernels whose width depends on the processor
+// (FFTRealKernels.h); every width gives the same results bit for bit.
 // Instantiated for double only (FFTReal.cpp).
 template <class DT>
 class FFTReal

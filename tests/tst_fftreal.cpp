@@ -50,6 +50,27 @@ void operator delete(void *p, std::size_t) noexcept
     std::free(p);
 }
 
+void *operator new(std::size_t size, std::align_val_t alignment)
+{
+    ++allocationCount;
+    const std::size_t align = static_cast<std::size_t>(alignment);
+    const std::size_t rounded = size == 0 ? align : (size + align - 1) / align * align;
+    if (void *p = std::aligned_alloc(align, rounded)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void *p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void *p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+
 namespace {
 
 typedef long double Real;

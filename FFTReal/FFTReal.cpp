@@ -2,6 +2,7 @@
 #include "FFTRealKernels.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -529,7 +530,7 @@ FFTREAL_DEFINE_KERNELS(wide_kernels, 4, __attribute__((target("avx2"))))
 #define FFTREAL_HAVE_WIDE_KERNELS 0
 #endif
 
-FFTRealKernels selected_kernels = FFTRealKernels::Automatic;
+std::atomic<FFTRealKernels> selected_kernels{FFTRealKernels::Automatic};
 
 bool processor_has_avx2()
 {
@@ -544,7 +545,7 @@ bool processor_has_avx2()
 const Kernels &kernels()
 {
 #if FFTREAL_HAVE_WIDE_KERNELS
-    if (selected_kernels == FFTRealKernels::Automatic && processor_has_avx2()) {
+    if (selected_kernels.load(std::memory_order_relaxed) == FFTRealKernels::Automatic && processor_has_avx2()) {
         return wide_kernels;
     }
 #endif
@@ -682,7 +683,7 @@ template class FFTReal<double>;
 
 void FFTReal_select_kernels(FFTRealKernels choice)
 {
-    selected_kernels = choice;
+    selected_kernels.store(choice, std::memory_order_relaxed);
 }
 
 bool FFTReal_wide_kernels_active()

@@ -287,31 +287,48 @@ FFTREAL_INLINE void step_ahead(StepsAhead &steps)
 
 // Pass 3 on the blocks of eight in [begin, end): two packed 4-point spectra e
 // (c ... c+3) and o (c+4 ... c+7) into one 8-point spectrum. Bin 2 is rotated by
-// -i, bin 1 by (1 - i) sqrt(2)/2. With ahead, every second block also takes
-// one of the steps ahead: these scalar blocks are bound by their stores and
-// leave room for the arithmetic of the steps.
+// -i, bin 1 by (1 - i) sqrt(2)/2:
+//   d0 = e0 + o0, d4 = e0 - o0, d2 = e2, d6 = o2,
+//   vr = (o1 - o3) sqrt(2)/2, vi = (o1 + o3) sqrt(2)/2,
+//   d1 = e1 + vr, d3 = e1 - vr, d5 = vi + e3, d7 = vi - e3.
+// Each block is read and written as four pairs. A difference a - b is formed
+// as a + (-b), which IEEE arithmetic defines to be the same number, so that
+// pairs mixing sums and differences take one addition.
+//
+// With ahead, every second block also takes one of the steps ahead: these
+// blocks are bound by their loads and stores and leave room for the
+// arithmetic of the steps.
 template <bool ahead>
 FFTREAL_INLINE void pass_3(double *__restrict df, const double *__restrict sf, int32_t begin, int32_t end,
                            StepsAhead *steps_ahead)
 {
+    typedef Lanes<2> L;
+    typedef L::Vec Vec;
+    const Vec sq2_2 = {SQRT2_2, SQRT2_2};
+    const Vec minus_plus = {-1.0, 1.0};
     StepsAhead steps = {};
     if (ahead) {
         steps = *steps_ahead;
     }
     for (int32_t c = begin; c < end; c += 8) {
-        const double *const e = sf + c;
-        const double *const o = e + 4;
-        double *const d = df + c;
-        d[0] = e[0] + o[0];
-        d[4] = e[0] - o[0];
-        d[2] = e[2];
-        d[6] = o[2];
-        const double vr = (o[1] - o[3]) * SQRT2_2;
-        const double vi = (o[1] + o[3]) * SQRT2_2;
-        d[1] = e[1] + vr;
-        d[3] = e[1] - vr;
-        d[5] = vi + e[3];
-        d[7] = vi - e[3];
+        Vec e01, e23, o01, o23;
+        load(e01, sf + c);
+        load(e23, sf + c + 2);
+        load(o01, sf + c + 4);
+        load(o23, sf + c + 6);
+        const Vec o1_o1 = FFTREAL_SHUFFLE(L::Index, o01, o01, 1, 1);
+        const Vec o3_o3 = FFTREAL_SHUFFLE(L::Index, o23, o23, 1, 1);
+        const Vec vr_vi = (o1_o1 + o3_o3 * minus_plus) * sq2_2;
+        const Vec o0_vr = FFTREAL_SHUFFLE(L::Index, o01, vr_vi, 0, 2);
+        const Vec e0_e3 = FFTREAL_SHUFFLE(L::Index, e01, e23, 0, 3);
+        const Vec o0_vi = FFTREAL_SHUFFLE(L::Index, o01, vr_vi, 0, 3);
+        const Vec e1_vi = FFTREAL_SHUFFLE(L::Index, e01, vr_vi, 1, 3);
+        const Vec vr_e3 = FFTREAL_SHUFFLE(L::Index, vr_vi, e23, 0, 3);
+        const Vec d3_d7 = e1_vi - vr_e3;
+        store(df + c, Vec(e01 + o0_vr));
+        store(df + c + 2, Vec(FFTREAL_SHUFFLE(L::Index, e23, d3_d7, 0, 2)));
+        store(df + c + 4, Vec(e0_e3 + o0_vi * minus_plus));
+        store(df + c + 6, Vec(FFTREAL_SHUFFLE(L::Index, o23, d3_d7, 0, 3)));
         if (ahead && (c & 8) != 0) {
             step_ahead(steps);
         }

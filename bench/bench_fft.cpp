@@ -6,6 +6,8 @@
 // FFTReal runs twice: with the kernels it picks for this processor, and with
 // the two-lane kernels that machines without AVX2 run.
 
+#include "FastestRunReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -85,41 +87,6 @@ void BM_FFTW_r2c(benchmark::State &state)
 }
 #endif
 
-// The console output as usual, and the fastest time per iteration of each
-// benchmark kept by family and length for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
-                continue;
-            }
-            const std::string name = run.run_name.function_name;
-            const int64_t n = std::stoll(run.run_name.args);
-            const double ns = run.GetAdjustedRealTime() * timeUnitToNs(run.time_unit);
-            auto found = times[name].find(n);
-            if (found == times[name].end() || ns < found->second) {
-                times[name][n] = ns;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, std::map<int64_t, double>> times;
-
-private:
-    static double timeUnitToNs(benchmark::TimeUnit unit)
-    {
-        switch (unit) {
-        case benchmark::kSecond: return 1e9;
-        case benchmark::kMillisecond: return 1e6;
-        case benchmark::kMicrosecond: return 1e3;
-        default: return 1.0;
-        }
-    }
-};
 
 } // namespace
 
@@ -146,16 +113,16 @@ int main(int argc, char **argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    RatioReporter reporter;
+    FastestRunReporter reporter(FastestRunReporter::Clock::Wall);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
     std::printf("\nFFTReal kernels on this processor: %s\n",
                 FFTReal_wide_kernels_active() ? "four lanes (AVX2)" : "two lanes");
 #ifdef TARQUEL_HAVE_FFTW3
-    const auto &ours = reporter.times["FFTReal_forward_fft"];
-    const auto &twoLanes = reporter.times["FFTReal_two_lanes"];
-    const auto &fftw = reporter.times["FFTW_r2c_measure"];
+    const auto ours = reporter.timesByArgument("FFTReal_forward_fft");
+    const auto twoLanes = reporter.timesByArgument("FFTReal_two_lanes");
+    const auto fftw = reporter.timesByArgument("FFTW_r2c_measure");
     std::printf("%10s %14s %14s %12s %8s %16s %12s\n", "N", "FFTReal (us)", "FFTW (us)", "ours/FFTW", "target",
                 "two lanes (us)", "2 lanes/FFTW");
     for (const auto &entry : ours) {

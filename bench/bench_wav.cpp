@@ -14,6 +14,8 @@
 // ratio of the CPU times, ours / libsndfile, is printed for every case; the
 // target is at most 1.0.
 
+#include "FastestRunReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -268,41 +270,6 @@ bool sameDecoding(int bits, int seconds)
 }
 #endif
 
-// The console output as usual, and the fastest time per iteration of each
-// benchmark kept by name and arguments for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            // CPU time, not wall time: the machine is shared, and a reader
-            // that is descheduled is not slower for it. Reading from the page
-            // cache is time in the kernel, which CPU time counts.
-            const double ns = run.GetAdjustedCPUTime() * timeUnitToNs(run.time_unit);
-            auto &kept = times[run.run_name.function_name];
-            auto found = kept.find(run.run_name.args);
-            if (found == kept.end() || ns < found->second)
-                kept[run.run_name.args] = ns;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, std::map<std::string, double>> times;
-
-private:
-    static double timeUnitToNs(benchmark::TimeUnit unit)
-    {
-        switch (unit) {
-        case benchmark::kSecond: return 1e9;
-        case benchmark::kMillisecond: return 1e6;
-        case benchmark::kMicrosecond: return 1e3;
-        default: return 1.0;
-        }
-    }
-};
 
 std::string caseName(int bits, int seconds)
 {
@@ -347,7 +314,9 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    RatioReporter reporter;
+    // CPU time, not wall time: the machine is shared, and a reader that is
+    // descheduled is not slower for it.
+    FastestRunReporter reporter(FastestRunReporter::Clock::Cpu);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 

@@ -413,5 +413,5 @@ void MainWindowTester::practiceThenExperiment()
     }
 }
 
-QTEST_MAIN(MainWindowTester)
+TARQUEL_AUDIO_TEST_MAIN(MainWindowTester)
 #include "tst_endtoend.moc"

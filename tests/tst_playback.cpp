@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "app/MainWindow.h"
 
 #include <QAudioOutput>
@@ -88,5 +90,5 @@ void MainWindowTester::wholeLoadedSoundIsConverted()
     QCOMPARE(playing.count(), 1);
 }
 
-QTEST_MAIN(MainWindowTester)
+TARQUEL_AUDIO_TEST_MAIN(MainWindowTester)
 #include "tst_playback.moc"

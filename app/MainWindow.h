@@ -233,6 +233,7 @@ private:
     double scheduledDelayMs = -1.0;    // onset of the scheduled sound on answerClock; -1: none
     double soundHandedOverMs = -1.0;   // when the last sound went to the output, on answerClock
     TrialJournal trialJournal;
+    QString trialSoundProblem;         // why the current trial's file played as silence; empty when it loaded
     QString trialJournalFolder;        // where journals go; the data folder unless a test sets it
 
     // Tests drive the window through its private members.

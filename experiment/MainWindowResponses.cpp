@@ -106,6 +106,13 @@ void MainWindow::journalAnswer(qint32 answer, qint64 reactionTimeMs)
 {
     if (!trialJournal.isOpen())
         return;
+    // A trial whose file broke after the folder was checked played silence;
+    // the note tells whoever analyses the rows to leave that answer out.
+    if (!trialSoundProblem.isEmpty()) {
+        trialJournal.appendNote(QStringLiteral("trial %1: %2 %3 when its turn came; silence was played instead")
+                                    .arg(trialCounter)
+                                    .arg(settings.soundFiles.at(currentSoundIndex).fileName, trialSoundProblem));
+    }
     JournalRow row;
     row.trialNumber = trialCounter;
     row.soundFileName = settings.soundFiles.at(currentSoundIndex).fileName;

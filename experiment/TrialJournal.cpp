@@ -102,6 +102,15 @@ bool TrialJournal::append(const JournalRow &row)
     return writeDurably(journalRowText(row));
 }
 
+bool TrialJournal::appendNote(const QString &text)
+{
+    if (!file.isOpen())
+        return false;
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return writeDurably((QStringLiteral("# ") + line + QLatin1Char('\n')).toUtf8());
+}
+
 void TrialJournal::close()
 {
     if (file.isOpen())

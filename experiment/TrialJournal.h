@@ -58,6 +58,9 @@ public:
     // with a plain description in *errorText when that fails.
     bool open(const QString &folder, const JournalHeader &header, QString *errorText = nullptr);
     bool append(const JournalRow &row);
+    // A comment line ("# " + text) among the rows, for what a reader of the
+    // rows must know about them; written as durably as a row.
+    bool appendNote(const QString &text);
     void close();
 
     bool isOpen() const { return file.isOpen(); }

@@ -107,6 +107,7 @@ void MainWindow::loadTrialSound()
 
     const bool readOk = wavFile.read(currentWavFilePath.toUtf8().toStdString());
     const QString problem = stimulusProblem(wavFile, readOk);
+    trialSoundProblem.clear();
     if (problem.isEmpty() && extractFirstChannel(wavFile, samples)) {
         settings.numSamples = samples.size();
         settings.soundDuration = double(settings.numSamples) / wavFile.sampleRate;
@@ -115,6 +116,7 @@ void MainWindow::loadTrialSound()
         // since. The trial plays silence of the previous length rather than
         // the previous sound, and the spectrum stays computable.
         qWarning().noquote() << "Trial sound unusable, silence instead:" << currentWavFilePath << problem;
+        trialSoundProblem = problem.isEmpty() ? QStringLiteral("could not be read") : problem;
         samples.fill(0.0, std::max(settings.numSamples, 2));
         settings.numSamples = samples.size();
         settings.soundDuration = settings.numSamples / settings.samplingRate;

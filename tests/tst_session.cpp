@@ -30,11 +30,13 @@ private slots:
     void closingMidRunAbandonsTheRun();
     void resultsFileIsSaved();
     void failedOrCancelledSaveOffersRetry();
+    void brokenFileIsNotedInTheJournal();
     void journalSurvivesAKilledProcess();
     void childAnswersThenHangs();
 
 private:
-    void prepare(MainWindow &w, ModalDriver &driver, bool experiment = false);
+    void prepare(MainWindow &w, ModalDriver &driver, bool experiment = false,
+                 const QString &folder = QString());
     void answerAll(MainWindow &w, const QVector<int> &answers);
     static QStringList journalRows(const QString &path);
 
@@ -63,23 +65,25 @@ QStringList MainWindowTester::journalRows(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    // Header lines start with '#'; then one line of column names.
-    while (!lines.isEmpty() && lines.first().startsWith(QLatin1Char('#')))
-        lines.removeFirst();
-    if (!lines.isEmpty())
-        lines.removeFirst();
-    return lines;
+    // Header and note lines start with '#'; one line names the columns.
+    QStringList rows;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        if (!line.startsWith(QLatin1Char('#')) && !line.startsWith(QStringLiteral("trial\t")))
+            rows.append(line);
+    }
+    return rows;
 }
 
-void MainWindowTester::prepare(MainWindow &w, ModalDriver &driver, bool experiment)
+void MainWindowTester::prepare(MainWindow &w, ModalDriver &driver, bool experiment,
+                               const QString &folder)
 {
     w.trialOrderSeedFixed = true;
     w.trialOrderSeed = referenceTrialOrderSeed;
     w.trialJournalFolder = dir.filePath(QStringLiteral("sessions"));
     w.lineEditOutputFilePath->setText(dir.filePath(QStringLiteral("out")));
     w.checkBoxSaveData->setChecked(false);
-    driver.chooseFolder(stimuli);
+    driver.chooseFolder(folder.isEmpty() ? stimuli : folder);
     if (experiment)
         w.on_pushButtonExperiment_clicked();
     else
@@ -318,6 +322,37 @@ void MainWindowTester::failedOrCancelledSaveOffersRetry()
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.seen.size(), 2);
     QCOMPARE(driver.seen[1].title, QStringLiteral("Question"));
+}
+
+// A file that breaks on disk after the folder was checked plays as silence;
+// the journal says so next to that trial's answer.
+void MainWindowTester::brokenFileIsNotedInTheJournal()
+{
+    const QString folder = dir.filePath(QStringLiteral("breaking"));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString &name : QDir(stimuli).entryList(QDir::Files))
+        QVERIFY(QFile::copy(QDir(stimuli).filePath(name), QDir(folder).filePath(name)));
+
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver, false, folder);
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+
+    QFile broken(QDir(folder).filePath(QStringLiteral("B.wav")));   // trial 2
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("RIFF");
+    broken.close();
+    answerAll(w, {2, 4});
+
+    QFile journal(w.trialJournal.filePath());
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'));
+    const int note = lines.indexOf(QRegularExpression(QStringLiteral("^# trial 2: B\\.wav .*silence was played instead$")));
+    QVERIFY2(note > 0, qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY(lines.at(note + 1).startsWith(QStringLiteral("2\tB.wav\t4\t")));
+    QVERIFY(lines.at(note - 1).startsWith(QStringLiteral("1\ta.wav\t2\t")));
+    QCOMPARE(journalRows(w.trialJournal.filePath()).size(), 2);
 }
 
 // Runs this test program again as a child that answers five trials and then

@@ -109,7 +109,6 @@ private:
     // The run's own safety net (experiment/): abandoning a run, letting a
     // sound play out, the per-trial journal, a second chance to save.
     void abandonRun();
-    void finishSoundPlayback();
     void releasePlaybackObjects();
     void openTrialJournal();
     void journalAnswer(qint32 answer, qint64 reactionTimeMs);

@@ -55,10 +55,6 @@ void MainWindow::playOneSound()
 
     // A set left by a failed sound, or one still playing out its last
     // milliseconds, goes before a new one is made.
-    if (playOutTimer)
-        playOutTimer->stop();
-    if (audioOutput)
-        audioOutput->stop();
     releasePlaybackObjects();
 
     // Exactly the loaded sound, whatever the panel's rounded duration says.
@@ -125,7 +121,7 @@ void MainWindow::handleStateChanged(QAudio::State audioState)
             playOutTimer = new QTimer(this);
             playOutTimer->setSingleShot(true);
             playOutTimer->setTimerType(Qt::PreciseTimer);
-            connect(playOutTimer, &QTimer::timeout, this, &MainWindow::finishSoundPlayback);
+            connect(playOutTimer, &QTimer::timeout, this, &MainWindow::releasePlaybackObjects);
         }
         const qint64 bufferedUs = playbackFormat.durationForBytes(audioOutput->bufferSize());
         playOutTimer->start(static_cast<int>(bufferedUs / 1000) + playOutMarginMs);
@@ -138,16 +134,15 @@ void MainWindow::handleStateChanged(QAudio::State audioState)
     }
 }
 
-// The whole sound has reached the device: the output can go.
-void MainWindow::finishSoundPlayback()
-{
-    if (audioOutput)
-        audioOutput->stop();
-    releasePlaybackObjects();
-}
-
+// Stops the output (if it still runs) and lets go of the playback objects:
+// when the sound has played out, when a new sound needs the output, when a
+// run is abandoned.
 void MainWindow::releasePlaybackObjects()
 {
+    if (playOutTimer)
+        playOutTimer->stop();
+    if (audioOutput)
+        audioOutput->stop();
     if (audioBuffer) {
         audioBuffer->close();
         // The buffer lets go of the bytes before they are freed.

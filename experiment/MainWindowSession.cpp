@@ -5,7 +5,6 @@
 #include "experiment/TrialOrder.h"
 #include "subject/SubjectWindow.h"
 
-#include <QAudioOutput>
 #include <QComboBox>
 #include <QCheckBox>
 #include <QDateTime>
@@ -86,10 +85,6 @@ void MainWindow::abandonRun()
     if (soundTimer)
         soundTimer->stop();
     scheduledDelayMs = -1.0;
-    if (playOutTimer)
-        playOutTimer->stop();
-    if (audioOutput)
-        audioOutput->stop();
     releasePlaybackObjects();
     soundsPlayed = 0;
     trialJournal.close();

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config ccache
   qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
-  pulseaudio pulseaudio-utils
+  libpulse-dev pulseaudio pulseaudio-utils
 )
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(

@@ -1,0 +1,89 @@
+#ifndef AUDIOENGINE_H
+#define AUDIOENGINE_H
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+// Times here are nanoseconds on the monotonic clock, the clock QElapsedTimer
+// and std::chrono::steady_clock read (CLOCK_MONOTONIC on Linux); frames are
+// sample positions on the one mono stream.
+qint64 monotonicNowNs();
+
+// Where one sound went on the device's timeline, fixed when the sound was
+// written to the stream and never recomputed afterwards.
+struct SoundTiming
+{
+    quint64 soundId = 0;
+    qint64 frames = 0;             // length of the sound
+    qint64 requestedOnsetNs = 0;   // when its first sample was asked to reach the device
+    qint64 onsetNs = 0;            // estimate: when its first sample reaches the device
+    qint64 endNs = 0;              // estimate: when its last sample has left the device
+    qint64 latencyNs = 0;          // the output latency in use when it was placed
+
+    // Estimated onset minus requested onset: 0 for a sound placed on time (up
+    // to one frame, never early), positive for a late one.
+    qint64 onsetErrorNs() const { return onsetNs - requestedOnsetNs; }
+};
+Q_DECLARE_METATYPE(SoundTiming)
+
+// What plays the sounds, in words for the journal and the log.
+struct AudioOutputInfo
+{
+    QString backend;          // "libpulse" or "Qt Multimedia"
+    QString server;           // the audio server and its version, where known
+    QString device;           // the output device
+    double deviceRateHz = 0;  // the device's own rate; 0 where unknown
+    bool resampled = false;   // the server converts the stream's rate for the device
+    QString volume;           // the stream's volume as set, e.g. "100 %"
+};
+
+// One output stream, opened once at a rate and running from then on, playing
+// silence between sounds. Each sound is placed so that its first sample
+// reaches the device at a requested time; the engine reports where it went.
+// A sound whose time has passed, or that cannot be written in time, starts as
+// soon as it can and reports how late it is.
+//
+// Every call is made from the thread the engine lives in, and every signal is
+// delivered there.
+class AudioEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AudioEngine(QObject *parent = nullptr);
+    ~AudioEngine() override;
+
+    // Opens a mono 32-bit float stream at rateHz on the device (empty: the
+    // server's default output) and starts it. Blocks until the stream runs or
+    // fails, a few seconds at most. On failure returns false with a plain
+    // description in *errorText.
+    virtual bool open(int rateHz, const QString &device, QString *errorText) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual int rateHz() const = 0;
+    virtual QString device() const = 0;
+
+    // Plays samples (full scale +-1, sent unchanged) so that the first one
+    // reaches the device at onsetNs. Returns the sound's id; soundPlaced
+    // follows once with its timing, or failed.
+    virtual quint64 play(const QVector<float> &samples, qint64 onsetNs) = 0;
+    // Drops every sound not yet played and silences one that plays.
+    virtual void cancel() = 0;
+
+    virtual AudioOutputInfo outputInfo() const = 0;
+    // The output latency of the stream as it runs now: how long a sample
+    // written now takes to reach the device.
+    virtual qint64 outputLatencyNs() const = 0;
+    // The highest rate open() can accept, Hz.
+    virtual int maximumRateHz() const = 0;
+
+signals:
+    void soundPlaced(const SoundTiming &timing);
+    // The stream stopped for good (the server went away, the device was
+    // removed): no further sound will play until open() succeeds again.
+    void failed(const QString &reason);
+};
+
+#endif // AUDIOENGINE_H

@@ -1,0 +1,717 @@
+#include "audio/PulseAudioEngine.h"
+
+#include "audio/StreamClock.h"
+
+#include <QDebug>
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <numeric>
+#include <time.h>
+
+namespace {
+
+// The stream's queue, from what the program writes to what the server has
+// taken. Large enough that the main loop's thread may stall for this long
+// (a loaded machine) before the server runs dry; the timing of sounds does
+// not depend on it, since every onset is placed by stream position.
+constexpr qint64 queueNs = 100'000'000;
+
+// How much the server asks for at a time. The stream asks for early
+// requests, which makes this also how far ahead of the device the server
+// reads from the stream: queued silence from about this far ahead of the
+// device on can still be overwritten by a sound that is due soon.
+constexpr qint64 requestNs = 10'000'000;
+
+// Timing reports asked for this often; libpulse's automatic updates slow
+// down to one every 1.5 s or so once a stream runs. A server that reports
+// whole cycles is asked more often, so that some reports come soon after a
+// cycle starts.
+constexpr qint64 timingUpdateNs = 20'000'000;
+constexpr qint64 cycleTimingUpdateNs = 5'000'000;
+
+// Kept between the last frame the server may have read and a frame that is
+// overwritten, on top of the transport time of the write.
+constexpr qint64 writeMarginNs = 2'000'000;
+
+// How long open() waits for the server to answer.
+constexpr qint64 connectTimeoutNs = 5'000'000'000;
+
+constexpr size_t bytesPerFrame = sizeof(float);   // mono float32
+
+// Silence written without a copy: libpulse keeps a reference to data whose
+// free callback is set, and this buffer never changes.
+const float zeros[16384] = {};
+void keepZeros(void *) {}
+
+qint64 realtimeNowNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+QString pulseError(pa_context *context)
+{
+    return QString::fromUtf8(pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN));
+}
+
+} // namespace
+
+// Everything below is touched by the main loop's thread, and by the engine's
+// own thread only while it holds the main loop's lock.
+struct PulseAudioEngine::Stream
+{
+    struct Sound
+    {
+        quint64 id = 0;
+        QVector<float> samples;
+        qint64 requestedNs = 0;
+        qint64 frame = -1;    // where its first sample went; -1 until placed
+        qint64 written = 0;   // frames of it written so far
+    };
+
+    explicit Stream(PulseAudioEngine *owner) : engine(owner) {}
+
+    PulseAudioEngine *engine;
+    pa_threaded_mainloop *loop = nullptr;
+    pa_context *context = nullptr;
+    pa_stream *stream = nullptr;
+    pa_time_event *timingEvent = nullptr;
+    pa_time_event *deadlineEvent = nullptr;
+    bool deadlinePassed = false;
+
+    int rate = 0;
+    QString requestedDevice;
+    AudioOutputInfo info;
+    bool running = false;
+    bool failureReported = false;
+
+    StreamClockFit clock{1.0};
+    qint64 lastReportTimestampUs = -1;
+    std::deque<std::pair<qint64, qint64>> sinkLatencies;   // (report time, sink latency), ns
+    // Read-index steps between reports, frames, and whether any report of the
+    // window gave a sink latency: how the server counts what it has read.
+    std::deque<std::pair<qint64, qint64>> readSteps;       // (report time, step)
+    qint64 lastReadFrames = -1;
+    qint64 lastLatencyReportNs = 0;
+    qint64 cycleFrames = 0;                                 // 0: reports place the device exactly
+    qint64 transportNs = 0;
+    qint64 configuredSinkLatencyNs = 0;
+
+    // Stream positions in frames, counted from the stream's start.
+    qint64 writeEnd = 0;     // where the next write goes
+    qint64 queuedEnd = 0;    // the furthest frame written so far
+    qint64 soundsEnd = 0;    // end of the last sound placed: the next may not overlap it
+    qint64 maxPieceFrames = 0;
+    qint64 requestFrames = 0;
+
+    quint64 nextId = 1;
+    std::deque<Sound> sounds;   // the front one may be placed and partly written
+    int underruns = 0;
+
+    // Libpulse callbacks.
+    static void contextState(pa_context *c, void *self);
+    static void streamState(pa_stream *s, void *self);
+    static void writeRequest(pa_stream *s, size_t bytes, void *self);
+    static void underflow(pa_stream *s, void *self);
+    static void latencyUpdate(pa_stream *s, void *self);
+    static void timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
+    static void deadline(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
+    static void serverInfo(pa_context *c, const pa_server_info *i, void *self);
+    static void sinkInfo(pa_context *c, const pa_sink_info *i, int eol, void *self);
+    static void sinkInputInfo(pa_context *c, const pa_sink_input_info *i, int eol, void *self);
+
+    bool waitFor(pa_operation *operation);
+    void reportFailure(const QString &reason);
+    void addTimingReport();
+    qint64 earliestWritableFrame() const;
+    void fill(qint64 wantedEnd);
+    bool write(const float *data, qint64 frames, qint64 atFrame, bool copy = true);
+    bool writeSilence(qint64 atFrame, qint64 frames);
+    bool placeFront(const SoundPlacement &placement);
+    void tearDown();
+};
+
+void PulseAudioEngine::Stream::contextState(pa_context *c, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    const pa_context_state_t state = pa_context_get_state(c);
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+        d->reportFailure(QStringLiteral("the connection to the audio server was lost (%1)").arg(pulseError(c)));
+    pa_threaded_mainloop_signal(d->loop, 0);
+}
+
+void PulseAudioEngine::Stream::streamState(pa_stream *s, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        d->reportFailure(QStringLiteral("the audio server ended the output stream (%1); "
+                                        "the output device may have been removed")
+                             .arg(pulseError(d->context)));
+    }
+    pa_threaded_mainloop_signal(d->loop, 0);
+}
+
+void PulseAudioEngine::Stream::writeRequest(pa_stream *, size_t bytes, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    d->fill(d->writeEnd + qint64(bytes / bytesPerFrame));
+}
+
+void PulseAudioEngine::Stream::underflow(pa_stream *, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    ++d->underruns;
+    // The stream has no prebuffer, so the server keeps reading on through an
+    // underrun and the timeline stays where it was; the reports around it
+    // may not, and the fit sheds them as outliers.
+    qWarning() << "Audio output underrun" << d->underruns;
+}
+
+void PulseAudioEngine::Stream::latencyUpdate(pa_stream *, void *self)
+{
+    static_cast<Stream *>(self)->addTimingReport();
+}
+
+void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (d->stream && pa_stream_get_state(d->stream) == PA_STREAM_READY) {
+        if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
+            pa_operation_unref(operation);
+    }
+    const qint64 intervalNs = d->cycleFrames > 0 ? cycleTimingUpdateNs : timingUpdateNs;
+    pa_context_rttime_restart(d->context, e, pa_rtclock_now() + pa_usec_t(intervalNs / 1000));
+}
+
+void PulseAudioEngine::Stream::deadline(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    d->deadlinePassed = true;
+    pa_threaded_mainloop_signal(d->loop, 0);
+}
+
+void PulseAudioEngine::Stream::serverInfo(pa_context *, const pa_server_info *i, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (i) {
+        d->info.server = QString::fromUtf8(i->server_name) + QLatin1Char(' ')
+                         + QString::fromUtf8(i->server_version);
+    }
+    pa_threaded_mainloop_signal(d->loop, 0);
+}
+
+void PulseAudioEngine::Stream::sinkInfo(pa_context *, const pa_sink_info *i, int eol, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (!eol && i) {
+        d->info.device = QString::fromUtf8(i->name);
+        const QString description = QString::fromUtf8(i->description);
+        if (!description.isEmpty() && description != d->info.device)
+            d->info.device += QStringLiteral(" (") + description + QLatin1Char(')');
+        d->info.deviceRateHz = i->sample_spec.rate;
+        d->info.resampled = int(i->sample_spec.rate) != d->rate;
+        d->configuredSinkLatencyNs = qint64(i->configured_latency) * 1000;
+    }
+    pa_threaded_mainloop_signal(d->loop, 0);
+}
+
+void PulseAudioEngine::Stream::sinkInputInfo(pa_context *, const pa_sink_input_info *i, int eol, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (!eol && i) {
+        const double percent = 100.0 * pa_cvolume_avg(&i->volume) / PA_VOLUME_NORM;
+        d->info.volume = QStringLiteral("%1 %").arg(percent, 0, 'f', 0);
+        if (i->mute)
+            d->info.volume += QStringLiteral(", muted");
+    }
+    pa_threaded_mainloop_signal(d->loop, 0);
+}
+
+bool PulseAudioEngine::Stream::waitFor(pa_operation *operation)
+{
+    if (!operation)
+        return false;
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !deadlinePassed)
+        pa_threaded_mainloop_wait(loop);
+    const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
+    if (!done)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return done;
+}
+
+void PulseAudioEngine::Stream::reportFailure(const QString &reason)
+{
+    if (!running || failureReported)
+        return;
+    failureReported = true;
+    running = false;
+    sounds.clear();
+    PulseAudioEngine *owner = engine;
+    QMetaObject::invokeMethod(owner, [owner, reason] { emit owner->failed(reason); }, Qt::QueuedConnection);
+}
+
+// One timing report of the server: at `timestamp` (wall-clock time) it had
+// read the stream up to read_index, and the sample it read last takes
+// sink_usec more to reach the device. The device was therefore playing
+// stream position read_index - sink_usec x rate at that moment.
+void PulseAudioEngine::Stream::addTimingReport()
+{
+    const pa_timing_info *timing = stream ? pa_stream_get_timing_info(stream) : nullptr;
+    if (!timing || timing->read_index_corrupt)
+        return;
+    const qint64 timestampUs = qint64(timing->timestamp.tv_sec) * 1'000'000 + timing->timestamp.tv_usec;
+    if (timestampUs == lastReportTimestampUs)
+        return;
+    lastReportTimestampUs = timestampUs;
+
+    // The timestamp is wall-clock time, which NTP may step or slew; its age
+    // is what carries over to the monotonic clock.
+    const qint64 monotonicNs = monotonicNowNs();
+    const qint64 ageNs = realtimeNowNs() - timestampUs * 1000;
+    const qint64 reportNs = monotonicNs - ageNs;
+
+    const double position = double(timing->read_index) / bytesPerFrame
+                            - double(timing->sink_usec) * rate / 1e6;
+    // A server that reports no sink latency counts each processing cycle
+    // as read when it starts; its read index then moves in whole cycles, the
+    // greatest common divisor of its steps.
+    const qint64 readFrames = timing->read_index / qint64(bytesPerFrame);
+    if (timing->sink_usec > 0)
+        lastLatencyReportNs = reportNs;
+    if (lastReadFrames >= 0 && readFrames > lastReadFrames)
+        readSteps.emplace_back(reportNs, readFrames - lastReadFrames);
+    lastReadFrames = readFrames;
+    while (!readSteps.empty() && readSteps.front().first < reportNs - StreamClockFit::windowNs)
+        readSteps.pop_front();
+    qint64 cycle = 0;
+    if (reportNs - lastLatencyReportNs > StreamClockFit::windowNs) {
+        for (const auto &step : readSteps)
+            cycle = std::gcd(cycle, step.second);
+    }
+    clock.setCycleFrames(cycle);
+    cycleFrames = cycle;
+    clock.addReport(reportNs, position);
+
+    transportNs = qint64(timing->transport_usec) * 1000;
+    sinkLatencies.emplace_back(reportNs, qint64(timing->sink_usec) * 1000);
+    while (sinkLatencies.front().first < reportNs - StreamClockFit::windowNs)
+        sinkLatencies.pop_front();
+    if (timing->configured_sink_usec > 0)
+        configuredSinkLatencyNs = qint64(timing->configured_sink_usec) * 1000;
+}
+
+// The first stream frame that a write issued now can still put in place:
+// past what the device plays by the time the write reaches the server,
+// plus everything the server may have read ahead of the device by then.
+qint64 PulseAudioEngine::Stream::earliestWritableFrame() const
+{
+    qint64 readAheadNs = configuredSinkLatencyNs;
+    for (const auto &report : sinkLatencies)
+        readAheadNs = std::max(readAheadNs, report.second);
+    const StreamTimeline timeline = clock.timeline();
+    const qint64 arrivalNs = monotonicNowNs() + transportNs + writeMarginNs + readAheadNs;
+    // A server that reads whole cycles may have taken the next one already.
+    return std::max(firstFrameAtOrAfter(timeline, arrivalNs) + 2 * cycleFrames, soundsEnd);
+}
+
+bool PulseAudioEngine::Stream::write(const float *data, qint64 frames, qint64 atFrame, bool copy)
+{
+    const pa_seek_mode_t mode = atFrame == writeEnd ? PA_SEEK_RELATIVE : PA_SEEK_ABSOLUTE;
+    const int64_t offset = mode == PA_SEEK_RELATIVE ? 0 : int64_t(atFrame) * int64_t(bytesPerFrame);
+    const int result = pa_stream_write(stream, data, size_t(frames) * bytesPerFrame,
+                                       copy ? nullptr : keepZeros, offset, mode);
+    if (result < 0) {
+        reportFailure(QStringLiteral("the audio server took no more sound (%1)").arg(pulseError(context)));
+        return false;
+    }
+    writeEnd = atFrame + frames;
+    queuedEnd = std::max(queuedEnd, writeEnd);
+    return true;
+}
+
+bool PulseAudioEngine::Stream::writeSilence(qint64 atFrame, qint64 frames)
+{
+    const qint64 chunk = qint64(sizeof(zeros) / bytesPerFrame);
+    while (frames > 0) {
+        const qint64 n = std::min(frames, chunk);
+        if (!write(zeros, n, atFrame, false))
+            return false;
+        atFrame += n;
+        frames -= n;
+    }
+    return true;
+}
+
+// Writes the front sound at placement.frame: with the silence before it, in
+// one piece, when the write goes at the end of the queue; on its own, over
+// queued silence, when it is due before the end of the queue. A sound longer
+// than the stream's buffer holds is written in pieces, the first here.
+bool PulseAudioEngine::Stream::placeFront(const SoundPlacement &placement)
+{
+    Sound &sound = sounds.front();
+    const qint64 frames = sound.samples.size();
+    const qint64 padding = std::max<qint64>(placement.frame - writeEnd, 0);
+    const qint64 first = std::min(frames, maxPieceFrames);
+    const qint64 at = padding > 0 ? writeEnd : placement.frame;
+
+    std::vector<float> piece(size_t(padding + first), 0.0f);
+    std::memcpy(piece.data() + padding, sound.samples.constData(), size_t(first) * sizeof(float));
+    if (!write(piece.data(), padding + first, at))
+        return false;
+
+    sound.frame = placement.frame;
+    sound.written = first;
+    soundsEnd = placement.frame + frames;
+
+    SoundTiming timing;
+    timing.soundId = sound.id;
+    timing.frames = frames;
+    timing.requestedOnsetNs = sound.requestedNs;
+    timing.onsetNs = placement.onsetNs;
+    timing.endNs = placement.endNs;
+    timing.latencyNs = timeOfFrame(clock.timeline(), queuedEnd) - monotonicNowNs();
+    PulseAudioEngine *owner = engine;
+    QMetaObject::invokeMethod(owner, [owner, timing] { emit owner->soundPlaced(timing); }, Qt::QueuedConnection);
+
+    if (sound.written == frames)
+        sounds.pop_front();
+    return true;
+}
+
+// Writes until the queue reaches wantedEnd: the rest of a long sound, a
+// sound whose onset falls before wantedEnd (over queued silence if need be),
+// silence otherwise. A sound's place is only fixed when it is written, with
+// the timeline as it stands then.
+void PulseAudioEngine::Stream::fill(qint64 wantedEnd)
+{
+    while (running) {
+        if (!sounds.empty() && sounds.front().frame >= 0) {
+            Sound &sound = sounds.front();
+            if (writeEnd >= wantedEnd)
+                return;
+            const qint64 n = std::min<qint64>(sound.samples.size() - sound.written, maxPieceFrames / 2);
+            if (!write(sound.samples.constData() + sound.written, n, writeEnd))
+                return;
+            sound.written += n;
+            if (sound.written == sound.samples.size())
+                sounds.pop_front();
+            continue;
+        }
+        if (!sounds.empty() && clock.timeline().isValid()) {
+            const Sound &sound = sounds.front();
+            const SoundPlacement placement = placeSound(clock.timeline(), sound.requestedNs,
+                                                        earliestWritableFrame(), sound.samples.size());
+            if (placement.frame < wantedEnd || placement.frame < writeEnd) {
+                if (!placeFront(placement))
+                    return;
+                continue;
+            }
+        }
+        if (writeEnd < wantedEnd)
+            writeSilence(writeEnd, wantedEnd - writeEnd);
+        return;
+    }
+}
+
+void PulseAudioEngine::Stream::tearDown()
+{
+    if (!loop)
+        return;
+    pa_threaded_mainloop_lock(loop);
+    running = false;
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop);
+    // Timers go before the stream and the context they were made on.
+    if (timingEvent)
+        api->time_free(timingEvent);
+    if (deadlineEvent)
+        api->time_free(deadlineEvent);
+    timingEvent = deadlineEvent = nullptr;
+    if (stream) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+    if (context) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+    pa_threaded_mainloop_unlock(loop);
+    pa_threaded_mainloop_stop(loop);
+    pa_threaded_mainloop_free(loop);
+    loop = nullptr;
+
+    sounds.clear();
+    clock.restart();
+    sinkLatencies.clear();
+    readSteps.clear();
+    cycleFrames = 0;
+    lastReadFrames = -1;
+    lastLatencyReportNs = 0;
+    lastReportTimestampUs = -1;
+    writeEnd = queuedEnd = soundsEnd = 0;
+    failureReported = false;
+}
+
+PulseAudioEngine::PulseAudioEngine(QObject *parent)
+    : AudioEngine(parent)
+    , d(std::make_unique<Stream>(this))
+{
+}
+
+PulseAudioEngine::~PulseAudioEngine()
+{
+    d->tearDown();
+}
+
+bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorText)
+{
+    close();
+    auto fail = [this, errorText](const QString &reason) {
+        d->tearDown();
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
+    if (rateHz < 1 || rateHz > maximumRateHz()) {
+        return fail(QStringLiteral("the audio server plays rates from 1 to %1 Hz, and the sounds have %2 Hz")
+                        .arg(maximumRateHz()).arg(rateHz));
+    }
+
+    d->rate = rateHz;
+    d->requestedDevice = device;
+    d->info = AudioOutputInfo();
+    d->info.backend = QStringLiteral("libpulse");
+    d->clock = StreamClockFit(rateHz);
+    d->requestFrames = qint64(double(rateHz) * requestNs / 1e9 + 0.5);
+    d->deadlinePassed = false;
+
+    d->loop = pa_threaded_mainloop_new();
+    if (!d->loop || pa_threaded_mainloop_start(d->loop) < 0)
+        return fail(QStringLiteral("the audio library could not start its thread"));
+    pa_threaded_mainloop_lock(d->loop);
+    struct Unlock
+    {
+        pa_threaded_mainloop *loop;
+        ~Unlock() { pa_threaded_mainloop_unlock(loop); }
+    };
+    QString reason;
+    {
+        Unlock unlock{d->loop};
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(d->loop);
+        pa_proplist *properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Auditory Tarquel");
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "tarquel");
+        d->context = pa_context_new_with_proplist(api, "Auditory Tarquel", properties);
+        pa_proplist_free(properties);
+        if (!d->context) {
+            reason = QStringLiteral("the audio library could not be set up");
+        } else {
+            pa_context_set_state_callback(d->context, Stream::contextState, d.get());
+            d->deadlineEvent = pa_context_rttime_new(d->context, pa_rtclock_now() + connectTimeoutNs / 1000,
+                                                     Stream::deadline, d.get());
+        }
+        if (reason.isEmpty() && pa_context_connect(d->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            reason = QStringLiteral("no audio server could be reached (%1)").arg(pulseError(d->context));
+        while (reason.isEmpty()) {
+            const pa_context_state_t state = pa_context_get_state(d->context);
+            if (state == PA_CONTEXT_READY)
+                break;
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                reason = QStringLiteral("no audio server could be reached (%1)").arg(pulseError(d->context));
+            } else if (d->deadlinePassed) {
+                reason = QStringLiteral("the audio server did not answer within %1 s").arg(connectTimeoutNs / 1e9);
+            } else {
+                pa_threaded_mainloop_wait(d->loop);
+            }
+        }
+        if (reason.isEmpty())
+            d->waitFor(pa_context_get_server_info(d->context, Stream::serverInfo, d.get()));
+
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(rateHz), 1};
+        pa_channel_map map;
+        pa_channel_map_init_mono(&map);
+        if (reason.isEmpty()) {
+            pa_proplist *streamProperties = pa_proplist_new();
+            pa_proplist_sets(streamProperties, PA_PROP_MEDIA_NAME, "Stimuli");
+            d->stream = pa_stream_new_with_proplist(d->context, "Stimuli", &spec, &map, streamProperties);
+            pa_proplist_free(streamProperties);
+            if (!d->stream)
+                reason = QStringLiteral("the audio server refused a %1 Hz stream (%2)").arg(rateHz).arg(pulseError(d->context));
+        }
+        if (reason.isEmpty()) {
+            pa_stream_set_state_callback(d->stream, Stream::streamState, d.get());
+            pa_stream_set_write_callback(d->stream, Stream::writeRequest, d.get());
+            pa_stream_set_underflow_callback(d->stream, Stream::underflow, d.get());
+            pa_stream_set_latency_update_callback(d->stream, Stream::latencyUpdate, d.get());
+
+            pa_buffer_attr attributes;
+            attributes.maxlength = uint32_t(-1);   // the server's largest, 4 MiB
+            attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(queueNs / 1000), &spec));
+            // No prebuffer: the stream plays from the start, and on through an
+            // underrun, so its position keeps pace with the device throughout.
+            attributes.prebuf = 0;
+            attributes.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(requestNs / 1000), &spec));
+            attributes.fragsize = uint32_t(-1);
+
+            // Full volume, unmuted, whatever an earlier stream of this
+            // program was set to: the samples reach the device as stored.
+            pa_cvolume volume;
+            pa_cvolume_set(&volume, 1, PA_VOLUME_NORM);
+            const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE
+                                                 | PA_STREAM_EARLY_REQUESTS | PA_STREAM_START_UNMUTED
+                                                 | PA_STREAM_DONT_MOVE);
+            const QByteArray deviceName = device.toUtf8();
+            if (pa_stream_connect_playback(d->stream, device.isEmpty() ? nullptr : deviceName.constData(),
+                                           &attributes, flags, &volume, nullptr)
+                < 0) {
+                reason = QStringLiteral("the audio server refused the output stream (%1)").arg(pulseError(d->context));
+            }
+        }
+        while (reason.isEmpty()) {
+            const pa_stream_state_t state = pa_stream_get_state(d->stream);
+            if (state == PA_STREAM_READY)
+                break;
+            if (!PA_STREAM_IS_GOOD(state)) {
+                reason = QStringLiteral("the audio server refused a %1 Hz mono float stream%2 (%3)")
+                             .arg(rateHz)
+                             .arg(device.isEmpty() ? QString() : QStringLiteral(" on ") + device)
+                             .arg(pulseError(d->context));
+            } else if (d->deadlinePassed) {
+                reason = QStringLiteral("the audio server did not open the stream within %1 s").arg(connectTimeoutNs / 1e9);
+            } else {
+                pa_threaded_mainloop_wait(d->loop);
+            }
+        }
+        if (reason.isEmpty()) {
+            d->waitFor(pa_context_get_sink_info_by_index(d->context, pa_stream_get_device_index(d->stream),
+                                                         Stream::sinkInfo, d.get()));
+            d->waitFor(pa_context_get_sink_input_info(d->context, pa_stream_get_index(d->stream),
+                                                      Stream::sinkInputInfo, d.get()));
+            const pa_buffer_attr *granted = pa_stream_get_buffer_attr(d->stream);
+            const qint64 maxFrames = granted ? qint64(granted->maxlength / bytesPerFrame) : qint64(1) << 20;
+            const qint64 queueFrames = granted ? qint64(granted->tlength / bytesPerFrame) : rateHz / 10;
+            d->maxPieceFrames = std::max<qint64>(maxFrames - 2 * queueFrames, d->requestFrames);
+            if (d->deadlineEvent) {
+                api->time_free(d->deadlineEvent);
+                d->deadlineEvent = nullptr;
+            }
+            d->timingEvent = pa_context_rttime_new(d->context, pa_rtclock_now() + timingUpdateNs / 1000,
+                                                   Stream::timingTick, d.get());
+            d->running = true;
+            d->fill(d->writeEnd + qint64(pa_stream_writable_size(d->stream) / bytesPerFrame));
+        }
+    }
+    if (!reason.isEmpty())
+        return fail(reason);
+    qInfo().noquote() << "Audio output: libpulse," << d->info.server << "," << d->info.device << ","
+                      << d->info.deviceRateHz << "Hz";
+    return true;
+}
+
+void PulseAudioEngine::close()
+{
+    d->tearDown();
+}
+
+bool PulseAudioEngine::isOpen() const
+{
+    return d->loop && d->running;
+}
+
+int PulseAudioEngine::rateHz() const
+{
+    return d->rate;
+}
+
+QString PulseAudioEngine::device() const
+{
+    return d->requestedDevice;
+}
+
+quint64 PulseAudioEngine::play(const QVector<float> &samples, qint64 onsetNs)
+{
+    if (!d->loop)
+        return 0;
+    pa_threaded_mainloop_lock(d->loop);
+    const quint64 id = d->nextId++;
+    if (d->running && !samples.isEmpty()) {
+        Stream::Sound sound;
+        sound.id = id;
+        sound.samples = samples;
+        sound.requestedNs = onsetNs;
+        d->sounds.push_back(sound);
+        // A sound due before the end of the queue goes in at once, over
+        // the silence queued there; a later one waits for its write request.
+        d->fill(d->writeEnd);
+    }
+    pa_threaded_mainloop_unlock(d->loop);
+    return id;
+}
+
+void PulseAudioEngine::cancel()
+{
+    if (!d->loop)
+        return;
+    pa_threaded_mainloop_lock(d->loop);
+    d->sounds.clear();
+    if (d->running && d->clock.timeline().isValid()) {
+        // Whatever of a placed sound has not reached the server yet becomes
+        // silence; what the server has read plays out.
+        const qint64 end = d->queuedEnd;
+        d->soundsEnd = 0;
+        const qint64 from = std::min(d->earliestWritableFrame(), end);
+        d->writeSilence(from, end - from);
+        d->soundsEnd = from;
+    }
+    pa_threaded_mainloop_unlock(d->loop);
+}
+
+AudioOutputInfo PulseAudioEngine::outputInfo() const
+{
+    if (!d->loop)
+        return d->info;
+    pa_threaded_mainloop_lock(d->loop);
+    const AudioOutputInfo info = d->info;
+    pa_threaded_mainloop_unlock(d->loop);
+    return info;
+}
+
+qint64 PulseAudioEngine::outputLatencyNs() const
+{
+    if (!d->loop)
+        return 0;
+    pa_threaded_mainloop_lock(d->loop);
+    const StreamTimeline timeline = d->clock.timeline();
+    const qint64 latency = timeline.isValid() ? timeOfFrame(timeline, d->queuedEnd) - monotonicNowNs() : 0;
+    pa_threaded_mainloop_unlock(d->loop);
+    return latency;
+}
+
+int PulseAudioEngine::maximumRateHz() const
+{
+    return int(PA_RATE_MAX);
+}
+
+int PulseAudioEngine::underrunCount() const
+{
+    if (!d->loop)
+        return d->underruns;
+    pa_threaded_mainloop_lock(d->loop);
+    const int count = d->underruns;
+    pa_threaded_mainloop_unlock(d->loop);
+    return count;
+}

@@ -1,0 +1,249 @@
+#include "audio/QtAudioEngine.h"
+
+#include <QAudioDeviceInfo>
+#include <QAudioFormat>
+#include <QAudioOutput>
+#include <QBuffer>
+#include <QDebug>
+#include <QPointer>
+#include <QTimer>
+#include <QtEndian>
+
+#include <cmath>
+#include <deque>
+
+namespace {
+
+// Bytes an output holds ahead of the device. Small, so that the end of a
+// sound is known soon after the output took its last sample; large enough
+// for the audio server to be fed without gaps.
+constexpr int outputBufferMs = 40;
+
+// Time granted after what an output still held should have played, before
+// it is stopped.
+constexpr int playOutMarginMs = 10;
+
+} // namespace
+
+struct QtAudioEngine::Output
+{
+    struct Sound
+    {
+        quint64 id = 0;
+        QVector<float> samples;
+        qint64 onsetNs = 0;
+    };
+
+    QAudioFormat format;
+    QAudioDeviceInfo deviceInfo;
+    QString deviceName;
+    int rate = 0;
+    bool open = false;
+
+    quint64 nextId = 1;
+    std::deque<Sound> waiting;
+    QTimer startTimer;
+
+    // The sound that plays, and its output; outputs that have taken their
+    // last sample play out on their own before they go.
+    Sound current;
+    QPointer<QAudioOutput> output;
+    QBuffer *buffer = nullptr;
+    qint64 startNs = 0;
+    QVector<QPointer<QAudioOutput>> retiring;
+};
+
+QtAudioEngine::QtAudioEngine(QObject *parent)
+    : AudioEngine(parent)
+    , d(std::make_unique<Output>())
+{
+    d->startTimer.setSingleShot(true);
+    // A precise timer never fires before its time and at most about a
+    // millisecond after it.
+    d->startTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->startTimer, &QTimer::timeout, this, &QtAudioEngine::start);
+}
+
+QtAudioEngine::~QtAudioEngine()
+{
+    close();
+}
+
+bool QtAudioEngine::open(int rateHz, const QString &device, QString *errorText)
+{
+    close();
+    auto fail = [errorText](const QString &reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
+    d->deviceInfo = QAudioDeviceInfo::defaultOutputDevice();
+    if (!device.isEmpty()) {
+        for (const QAudioDeviceInfo &info : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
+            if (info.deviceName() == device)
+                d->deviceInfo = info;
+        }
+    }
+    if (d->deviceInfo.isNull())
+        return fail(QStringLiteral("no audio output device was found (no audio server runs, or it has no output)"));
+
+    d->format.setSampleRate(rateHz);
+    d->format.setChannelCount(1);
+    d->format.setSampleSize(32);
+    d->format.setCodec(QStringLiteral("audio/pcm"));
+    d->format.setByteOrder(QAudioFormat::LittleEndian);
+    d->format.setSampleType(QAudioFormat::Float);
+    if (!d->deviceInfo.isFormatSupported(d->format)) {
+        return fail(QStringLiteral("the audio output %1 does not take %2 Hz mono 32-bit float sound")
+                        .arg(d->deviceInfo.deviceName()).arg(rateHz));
+    }
+    d->rate = rateHz;
+    d->deviceName = device;
+    d->open = true;
+    qInfo().noquote() << "Audio output: Qt Multimedia," << d->deviceInfo.deviceName();
+    return true;
+}
+
+void QtAudioEngine::close()
+{
+    cancel();
+    d->open = false;
+}
+
+bool QtAudioEngine::isOpen() const
+{
+    return d->open;
+}
+
+int QtAudioEngine::rateHz() const
+{
+    return d->rate;
+}
+
+QString QtAudioEngine::device() const
+{
+    return d->deviceName;
+}
+
+quint64 QtAudioEngine::play(const QVector<float> &samples, qint64 onsetNs)
+{
+    const quint64 id = d->nextId++;
+    if (!d->open || samples.isEmpty())
+        return id;
+    d->waiting.push_back({id, samples, onsetNs});
+    if (!d->output && !d->startTimer.isActive()) {
+        const qint64 waitNs = std::max<qint64>(onsetNs - monotonicNowNs(), 0);
+        d->startTimer.start(int((waitNs + 999'999) / 1'000'000));
+    }
+    return id;
+}
+
+void QtAudioEngine::start()
+{
+    if (d->waiting.empty())
+        return;
+    // The timer has whole milliseconds; the rest of the wait is under one.
+    const qint64 remainingNs = d->waiting.front().onsetNs - monotonicNowNs();
+    if (remainingNs > 0) {
+        d->startTimer.start(int((remainingNs + 999'999) / 1'000'000));
+        return;
+    }
+    d->current = d->waiting.front();
+    d->waiting.pop_front();
+
+    QByteArray bytes(d->current.samples.size() * int(sizeof(float)), Qt::Uninitialized);
+    qToLittleEndian<float>(d->current.samples.constData(), d->current.samples.size(), bytes.data());
+    d->buffer = new QBuffer;
+    d->buffer->setData(bytes);
+    d->buffer->open(QIODevice::ReadOnly);
+
+    d->output = new QAudioOutput(d->deviceInfo, d->format, this);
+    d->output->setBufferSize(d->format.bytesForDuration(outputBufferMs * 1000));
+    d->buffer->setParent(d->output);
+    connect(d->output.data(), &QAudioOutput::stateChanged, this, &QtAudioEngine::stateChanged);
+    d->startNs = monotonicNowNs();
+    d->output->start(d->buffer);
+}
+
+void QtAudioEngine::stateChanged()
+{
+    QAudioOutput *output = d->output;
+    if (!output || sender() != output)
+        return;
+    if (output->state() == QAudio::StoppedState && output->error() != QAudio::NoError) {
+        release();
+        d->waiting.clear();
+        emit failed(QStringLiteral("the audio output stopped with an error (Qt audio error %1)")
+                        .arg(int(output->error())));
+        return;
+    }
+    if (output->state() != QAudio::IdleState)
+        return;
+
+    // The output has handed its last sample to the server, which may still
+    // hold up to one output buffer of it.
+    const qint64 heldNs = d->format.durationForBytes(output->bufferSize()) * 1000;
+    SoundTiming timing;
+    timing.soundId = d->current.id;
+    timing.frames = d->current.samples.size();
+    timing.requestedOnsetNs = d->current.onsetNs;
+    timing.endNs = monotonicNowNs() + heldNs;
+    timing.onsetNs = std::max(d->startNs, timing.endNs - timing.frames * 1'000'000'000 / d->rate);
+    timing.latencyNs = heldNs;
+
+    disconnect(output, nullptr, this, nullptr);
+    d->retiring.append(output);
+    d->output.clear();
+    d->buffer = nullptr;
+    QTimer::singleShot(int(heldNs / 1'000'000) + playOutMarginMs, output, [output] {
+        output->stop();
+        output->deleteLater();
+    });
+
+    emit soundPlaced(timing);
+    if (!d->waiting.empty() && !d->startTimer.isActive())
+        start();
+}
+
+void QtAudioEngine::release()
+{
+    d->startTimer.stop();
+    if (d->output) {
+        disconnect(d->output.data(), nullptr, this, nullptr);
+        d->retiring.append(d->output);
+    }
+    for (const QPointer<QAudioOutput> &output : qAsConst(d->retiring)) {
+        if (output) {
+            output->stop();
+            output->deleteLater();
+        }
+    }
+    d->retiring.clear();
+    d->output.clear();
+    d->buffer = nullptr;
+}
+
+void QtAudioEngine::cancel()
+{
+    d->waiting.clear();
+    release();
+}
+
+AudioOutputInfo QtAudioEngine::outputInfo() const
+{
+    AudioOutputInfo info;
+    info.backend = QStringLiteral("Qt Multimedia");
+    info.device = d->deviceInfo.deviceName();
+    info.volume = QStringLiteral("100 %");
+    return info;
+}
+
+qint64 QtAudioEngine::outputLatencyNs() const
+{
+    return qint64(outputBufferMs) * 1'000'000;
+}
+
+int QtAudioEngine::maximumRateHz() const
+{
+    return 384000;
+}

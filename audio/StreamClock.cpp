@@ -1,0 +1,141 @@
+#include "audio/StreamClock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+qint64 timeOfFrame(const StreamTimeline &timeline, qint64 frame)
+{
+    const long double offsetNs = (static_cast<long double>(frame) - timeline.originFrame) * 1e9L
+                                 / timeline.framesPerSecond;
+    return timeline.originNs + static_cast<qint64>(std::llround(offsetNs));
+}
+
+qint64 firstFrameAtOrAfter(const StreamTimeline &timeline, qint64 timeNs)
+{
+    const long double position = timeline.originFrame
+                                 + static_cast<long double>(timeNs - timeline.originNs)
+                                       * timeline.framesPerSecond / 1e9L;
+    // The division above and the rounding in timeOfFrame may disagree by a
+    // hair at a frame boundary; the frame's own reported time decides.
+    qint64 frame = static_cast<qint64>(std::ceil(position));
+    while (timeOfFrame(timeline, frame - 1) >= timeNs)
+        --frame;
+    while (timeOfFrame(timeline, frame) < timeNs)
+        ++frame;
+    return frame;
+}
+
+SoundPlacement placeSound(const StreamTimeline &timeline, qint64 requestedNs, qint64 earliestFrame,
+                          qint64 frames)
+{
+    SoundPlacement placement;
+    placement.frame = std::max(firstFrameAtOrAfter(timeline, requestedNs), earliestFrame);
+    placement.onsetNs = timeOfFrame(timeline, placement.frame);
+    placement.endNs = timeOfFrame(timeline, placement.frame + frames);
+    return placement;
+}
+
+StreamClockFit::StreamClockFit(double nominalFramesPerSecond)
+    : nominalRate(nominalFramesPerSecond)
+{
+}
+
+void StreamClockFit::addReport(qint64 timeNs, double positionFrames)
+{
+    // Reports come in time order; one that does not (a clock stepped back
+    // under the conversion) would only confuse the window.
+    if (!reports.empty() && timeNs <= reports.back().timeNs)
+        return;
+    reports.push_back({timeNs, positionFrames});
+    while (reports.front().timeNs < timeNs - (cycleFrames > 0 ? cycleWindowNs : windowNs))
+        reports.pop_front();
+    refit();
+}
+
+void StreamClockFit::restart()
+{
+    reports.clear();
+    fitted = StreamTimeline();
+    used = 0;
+}
+
+void StreamClockFit::setCycleFrames(qint64 frames)
+{
+    if (frames == cycleFrames)
+        return;
+    cycleFrames = frames;
+    if (!reports.empty())
+        refit();
+}
+
+void StreamClockFit::refit()
+{
+    // Times relative to the newest report, in seconds, keep the sums well
+    // inside double precision.
+    const qint64 referenceNs = reports.back().timeNs;
+    const size_t n = reports.size();
+    std::vector<double> seconds(n), positions(n);
+    for (size_t i = 0; i < n; ++i) {
+        seconds[i] = double(reports[i].timeNs - referenceNs) / 1e9;
+        positions[i] = reports[i].positionFrames;
+    }
+
+    // Start from the nominal slope through the median report, which no single
+    // outlier can pull.
+    double slope = nominalRate;
+    std::vector<double> offsets(n);
+    for (size_t i = 0; i < n; ++i)
+        offsets[i] = positions[i] - slope * seconds[i];
+    std::vector<double> sorted = offsets;
+    std::nth_element(sorted.begin(), sorted.begin() + long(n / 2), sorted.end());
+    double intercept = sorted[n / 2];
+
+    // Reports a cycle ahead scatter over a whole cycle above the device's
+    // line; the median lies about half a cycle above it.
+    const double toleranceFrames = nominalRate * double(toleranceNs) / 1e9 + double(cycleFrames);
+    std::vector<size_t> kept;
+    for (int pass = 0; pass < 2; ++pass) {
+        kept.clear();
+        for (size_t i = 0; i < n; ++i) {
+            if (std::abs(positions[i] - (intercept + slope * seconds[i])) <= toleranceFrames)
+                kept.push_back(i);
+        }
+        if (kept.empty())
+            break;
+
+        double meanT = 0.0, meanP = 0.0;
+        for (size_t i : kept) {
+            meanT += seconds[i];
+            meanP += positions[i];
+        }
+        meanT /= double(kept.size());
+        meanP /= double(kept.size());
+
+        const double span = seconds[kept.back()] - seconds[kept.front()];
+        double fittedSlope = nominalRate;
+        if (cycleFrames == 0 && kept.size() >= 3 && span * 1e9 >= double(minSpanNs)) {
+            double stt = 0.0, stp = 0.0;
+            for (size_t i : kept) {
+                stt += (seconds[i] - meanT) * (seconds[i] - meanT);
+                stp += (seconds[i] - meanT) * (positions[i] - meanP);
+            }
+            fittedSlope = stp / stt;
+            if (std::abs(fittedSlope / nominalRate - 1.0) > maxDriftPpm * 1e-6)
+                fittedSlope = nominalRate;
+        }
+        slope = fittedSlope;
+        intercept = meanP - slope * meanT;
+    }
+    if (cycleFrames > 0 && !kept.empty()) {
+        double highest = positions[kept.front()] - slope * seconds[kept.front()];
+        for (size_t i : kept)
+            highest = std::max(highest, positions[i] - slope * seconds[i]);
+        intercept = highest - double(cycleFrames);
+    }
+
+    used = int(kept.size());
+    fitted.originNs = referenceNs;
+    fitted.originFrame = intercept;
+    fitted.framesPerSecond = slope;
+}

@@ -1,0 +1,163 @@
+// Measuring run of an audio engine against what the audio server renders.
+//
+//   scripts/with-audio-server.sh build/bench/audio_timing [pulse|qt] [sounds] [sound ms] [interval ms] [rate]
+//
+// Plays `sounds` sounds as a run does: each one requested for "answer" +
+// sound + interval, the answer coming a random 5 to 60 ms after the previous
+// sound's estimated end. A pipe sink records the server's mix, and each
+// sound's true onset and end (from the sample positions in the recording,
+// on the sink's clock) are compared with the request and with the engine's
+// own estimates. Prints mean, SD, min and max of each difference in ms.
+
+#include "audio/AudioEngineFactory.h"
+#include "audio/AudioEngine.h"
+#ifdef TARQUEL_HAVE_LIBPULSE
+#include "audio/PulseAudioEngine.h"
+#endif
+#include "tests/SinkCapture.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+struct Stats
+{
+    double mean = 0, sd = 0, min = 0, max = 0;
+};
+
+Stats stats(const std::vector<double> &values)
+{
+    Stats s;
+    if (values.empty())
+        return s;
+    s.min = *std::min_element(values.begin(), values.end());
+    s.max = *std::max_element(values.begin(), values.end());
+    for (double v : values)
+        s.mean += v;
+    s.mean /= double(values.size());
+    for (double v : values)
+        s.sd += (v - s.mean) * (v - s.mean);
+    s.sd = std::sqrt(s.sd / double(values.size()));
+    return s;
+}
+
+void print(const char *label, const std::vector<double> &values)
+{
+    const Stats s = stats(values);
+    std::printf("%-44s mean %8.4f  sd %7.4f  min %8.4f  max %8.4f ms\n", label, s.mean, s.sd, s.min, s.max);
+}
+
+void waitMs(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString backend = args.value(1, QStringLiteral("pulse"));
+    const int count = args.value(2, QStringLiteral("50")).toInt();
+    const double soundMs = args.value(3, QStringLiteral("10")).toDouble();
+    const double intervalMs = args.value(4, QStringLiteral("30")).toDouble();
+    const int rate = args.value(5, QStringLiteral("40000")).toInt();
+    qputenv("TARQUEL_AUDIO_BACKEND", backend.toLatin1());
+
+    QTemporaryDir dir;
+    SinkCapture capture;
+    if (!capture.start(dir.filePath(QStringLiteral("capture.fifo")), rate)) {
+        std::fprintf(stderr, "no pipe sink: run under scripts/with-audio-server.sh\n");
+        return 1;
+    }
+    QString note;
+    AudioEngine *engine = createAudioEngine(&note);
+    QString error;
+    if (!engine->open(rate, QString(), &error)) {
+        std::fprintf(stderr, "open failed: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("engine: %s; %s\n", qPrintable(note), qPrintable(engine->outputInfo().server));
+    waitMs(500);
+
+    const int frames = int(std::lround(soundMs * rate / 1000.0));
+    QVector<float> sound(frames);
+    for (int i = 0; i < frames; ++i) {
+        const float v = float(0.3 * std::sin(2 * M_PI * 440.0 * i / rate));
+        sound[i] = v == 0.0f ? 1e-3f : v;
+    }
+
+    std::mt19937 random(1);
+    std::uniform_int_distribution<int> answerDelayMs(5, 60);
+    std::vector<SoundTiming> timings;
+    QObject::connect(engine, &AudioEngine::soundPlaced, [&](const SoundTiming &t) { timings.push_back(t); });
+    const qint64 captureStart = capture.size();
+    qint64 answerNs = monotonicNowNs();
+    for (int k = 0; k < count; ++k) {
+        const qint64 onset = answerNs + qint64((soundMs + intervalMs) * 1e6);
+        engine->play(sound, onset);
+        while (int(timings.size()) <= k)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const qint64 waitNs = timings.back().endNs - monotonicNowNs() + answerDelayMs(random) * 1'000'000LL;
+        waitMs(int(std::max<qint64>(waitNs / 1'000'000, 0)));
+        answerNs = monotonicNowNs();
+    }
+    waitMs(400);
+    const std::vector<float> recorded = capture.samples();
+    const qint64 latency = engine->outputLatencyNs();
+#ifdef TARQUEL_HAVE_LIBPULSE
+    if (auto *pulse = qobject_cast<PulseAudioEngine *>(engine))
+        std::printf("underruns: %d\n", pulse->underrunCount());
+#endif
+    delete engine;
+    capture.stop();
+
+    std::vector<std::pair<qint64, qint64>> runs;
+    for (qint64 i = captureStart; i < qint64(recorded.size());) {
+        if (recorded[size_t(i)] == 0.0f) {
+            ++i;
+            continue;
+        }
+        qint64 end = i;
+        while (end < qint64(recorded.size()) && recorded[size_t(end)] != 0.0f)
+            ++end;
+        runs.push_back({i, end});
+        i = end;
+    }
+    int intact = 0;
+    for (const auto &run : runs) {
+        if (run.second - run.first == frames
+            && std::equal(sound.begin(), sound.end(), recorded.begin() + run.first))
+            ++intact;
+    }
+    std::printf("sounds: %d requested, %d found in the recording, %d bit-exact; stretches %d; latency %.1f ms\n",
+                count, int(runs.size()), intact, capture.stretchCount(), latency / 1e6);
+    if (int(runs.size()) != count)
+        return 1;
+
+    std::vector<double> onsetVsRequest, onsetVsEstimate, endVsEstimate, estimateVsRequest;
+    for (int k = 0; k < count; ++k) {
+        const qint64 trueOnset = capture.renderTimeNs(runs[size_t(k)].first);
+        const qint64 trueEnd = capture.renderTimeNs(runs[size_t(k)].second);
+        onsetVsRequest.push_back((trueOnset - timings[size_t(k)].requestedOnsetNs) / 1e6);
+        onsetVsEstimate.push_back((trueOnset - timings[size_t(k)].onsetNs) / 1e6);
+        endVsEstimate.push_back((trueEnd - timings[size_t(k)].endNs) / 1e6);
+        estimateVsRequest.push_back(timings[size_t(k)].onsetErrorNs() / 1e6);
+    }
+    print("true onset - requested onset", onsetVsRequest);
+    print("true onset - estimated onset", onsetVsEstimate);
+    print("true end - estimated end", endVsEstimate);
+    print("estimated onset - requested (onset error)", estimateVsRequest);
+    return 0;
+}

@@ -1,10 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "common/WindowPlacement.h"
+#include "experiment/TrialPlayer.h"
 
-#include <QAudioOutput>
-#include <QBuffer>
-#include <QByteArray>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -111,13 +109,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // A sound still playing when the window goes: stop it before its buffer
-    // is released underneath it.
-    if (audioOutput)
-        audioOutput->stop();
-    release(audioOutput);
-    release(audioBuffer);
-    release(audioBytes);
+    // The audio stream stops with the player, which owns the engine.
+    release(trialPlayer);
 
     // A chart view owns its chart, and the chart its series and axes: deleting
     // the view releases all of them once.

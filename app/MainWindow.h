@@ -6,7 +6,6 @@
 #include "wav/WavFile.h"
 
 #include <QAudio>
-#include <QAudioFormat>
 #include <QElapsedTimer>
 #include <QFont>
 #include <QMainWindow>
@@ -15,9 +14,6 @@
 
 #include <functional>
 
-class QAudioOutput;
-class QBuffer;
-class QByteArray;
 class QCheckBox;
 class QComboBox;
 class QElapsedTimer;
@@ -26,8 +22,9 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class SubjectWindow;
+class TrialPlayer;
+struct SoundTiming;
 
 namespace QtCharts {
 class QChart;
@@ -106,12 +103,15 @@ private:
     void setupPlaybackFormat();
     void writeResultsFile();
 
-    // The run's own safety net (experiment/): abandoning a run, letting a
-    // sound play out, the per-trial journal, a second chance to save.
+    // The run's own safety net (experiment/): the audio output and its
+    // failures, abandoning a run, the per-trial journal, a second chance to
+    // save.
+    bool openAudioOutput();
+    void endOfSound(const SoundTiming &timing);
+    void audioFailed(const QString &reason);
     void abandonRun();
-    void releasePlaybackObjects();
     void openTrialJournal();
-    void journalAnswer(qint32 answer, qint64 reactionTimeMs);
+    void journalAnswer(qint32 answer, double reactionTimeMs);
     bool askToRetrySaving();
     void copyJournalBeside(const QString &resultsFilePath);
 
@@ -214,10 +214,7 @@ private:
     QFont axisTitleFont;
     QFont chartTitleFont;
     WavFile wavFile;
-    QByteArray *audioBytes = nullptr;
-    QBuffer *audioBuffer = nullptr;
-    QAudioFormat playbackFormat;
-    QAudioOutput *audioOutput = nullptr;
+    TrialPlayer *trialPlayer = nullptr;   // plays each trial's sound and times it
     bool centerOnScreen = true;
     double widthFraction = 0.8;
     double heightFraction = 0.9;
@@ -225,12 +222,11 @@ private:
     quint32 trialOrderSeed = 0;        // seed of the current trial order
     bool trialOrderSeedFixed = false;  // tests set the seed before a session start
     bool runActive = false;            // between "Go" and the last answer or an abandoned run
-    QTimer *soundTimer = nullptr;      // delay before the next sound, precise, cancellable
-    QTimer *playOutTimer = nullptr;    // lets the audio server play what it still holds
-    QElapsedTimer runClock;            // since "Go"
-    QElapsedTimer answerClock;         // since the last message from the listener
-    double scheduledDelayMs = -1.0;    // onset of the scheduled sound on answerClock; -1: none
-    double soundHandedOverMs = -1.0;   // when the last sound went to the output, on answerClock
+    // Times on the monotonic clock, nanoseconds.
+    qint64 runStartNs = 0;             // "Go"
+    qint64 soundReferenceNs = 0;       // the last message from the listener: the next sound counts from it
+    qint64 scheduledOnsetNs = 0;       // when the next sound is due at the device
+    QString audioDevice;               // the output to open; empty: the audio server's default
     TrialJournal trialJournal;
     QString trialSoundProblem;         // why the current trial's file played as silence; empty when it loaded
     QString trialJournalFolder;        // where journals go; the data folder unless a test sets it

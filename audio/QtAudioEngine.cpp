@@ -77,6 +77,10 @@ bool QtAudioEngine::open(int rateHz, const QString &device, QString *errorText)
             *errorText = reason;
         return false;
     };
+    if (rateHz < 1 || rateHz > maximumRateHz()) {
+        return fail(QStringLiteral("the audio output plays rates from 1 to %1 Hz, and the sounds have %2 Hz")
+                        .arg(maximumRateHz()).arg(rateHz));
+    }
     d->deviceInfo = QAudioDeviceInfo::defaultOutputDevice();
     if (!device.isEmpty()) {
         for (const QAudioDeviceInfo &info : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
@@ -245,5 +249,6 @@ qint64 QtAudioEngine::outputLatencyNs() const
 
 int QtAudioEngine::maximumRateHz() const
 {
+    // The highest rate the audio servers under Qt's output take (PulseAudio's).
     return 384000;
 }

@@ -1,88 +1,52 @@
-// Audio playback of one trial's sound.
+// Audio playback of one trial's sound, through the audio engine that runs one
+// output stream for the whole session (audio/), by way of the trial player
+// that times each sound (experiment/TrialPlayer).
 
 #include "app/MainWindow.h"
-#include "experiment/PcmConversion.h"
 
-#include <QAudioDeviceInfo>
-#include <QAudioOutput>
-#include <QBuffer>
+#include "audio/AudioEngineFactory.h"
+#include "experiment/TrialPlayer.h"
+#include "subject/SubjectWindow.h"
+
 #include <QDebug>
-#include <QThread>
-#include <QTimer>
-
-#include <cmath>
-
-namespace {
-
-// Bytes the audio output holds ahead of the device. Small, so that the idle
-// report, and with it the reaction clock, follows the real end of the sound
-// closely; large enough for the audio server to be fed without gaps.
-constexpr int outputBufferMs = 40;
-
-// Extra time granted after the buffered audio should have played, for the
-// server's own scheduling before the output is stopped.
-constexpr int playOutMarginMs = 10;
-
-} // namespace
+#include <QMessageBox>
 
 void MainWindow::setupPlaybackFormat()
 {
-    playbackFormat.setSampleRate(static_cast<int>(settings.samplingRate));
-    playbackFormat.setChannelCount(1);
-    playbackFormat.setSampleSize(32);
-    playbackFormat.setCodec(QStringLiteral("audio/pcm"));
-    playbackFormat.setByteOrder(QAudioFormat::LittleEndian);
-    playbackFormat.setSampleType(QAudioFormat::Float);
+    // Mono 32-bit float at the session's rate: the stream opens when the
+    // stimulus folder, and with it the rate, is known.
+    QString backendNote;
+    trialPlayer = new TrialPlayer(this);
+    trialPlayer->setEngine(createAudioEngine(&backendNote));
+    if (!backendNote.isEmpty())
+        qInfo().noquote() << "Audio engine:" << backendNote;
+    connect(trialPlayer, &TrialPlayer::soundEnded, this, &MainWindow::endOfSound);
+    connect(trialPlayer, &TrialPlayer::failed, this, &MainWindow::audioFailed);
+}
 
-    const QAudioDeviceInfo device = QAudioDeviceInfo::defaultOutputDevice();
-    if (!device.isFormatSupported(playbackFormat))
-        qWarning() << "Raw audio format not supported by backend, cannot play audio.";
+bool MainWindow::openAudioOutput()
+{
+    QString reason;
+    if (trialPlayer->prepare(static_cast<int>(settings.samplingRate), audioDevice, &reason))
+        return true;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                    QStringLiteral("Sound cannot be played: ") + reason
+                        + QStringLiteral(".\n\nA run cannot start until the audio output works. Check that the "
+                                         "sound system runs and the output device is connected, then press "
+                                         "\"Go\" again."),
+                    QMessageBox::Ok, this);
+    box.setEnabled(true);
+    box.exec();
+    return false;
 }
 
 void MainWindow::playOneSound()
 {
     if (soundsPlayed >= soundsPerTrial)
         return;
-
-    // A sound is played at the rate it was recorded at; the session adopts
-    // the folder's rate, and the loaded file has the last word.
-    const int fileRate = static_cast<int>(wavFile.sampleRate);
-    if (fileRate > 0 && fileRate != playbackFormat.sampleRate()) {
-        playbackFormat.setSampleRate(fileRate);
-        if (!QAudioDeviceInfo::defaultOutputDevice().isFormatSupported(playbackFormat))
-            qWarning() << "Raw audio format not supported by backend, cannot play audio.";
-    }
-
-    // A set left by a failed sound, or one still playing out its last
-    // milliseconds, goes before a new one is made.
-    releasePlaybackObjects();
-
-    // Exactly the loaded sound, whatever the panel's rounded duration says.
-    audioBytes = new QByteArray(floatPcmBytes(samples));
-    audioBuffer = new QBuffer(audioBytes);
-    audioBuffer->open(QIODevice::ReadOnly);
-
-    audioOutput = new QAudioOutput(QAudioDeviceInfo::defaultOutputDevice(), playbackFormat, this);
-    audioOutput->setBufferSize(playbackFormat.bytesForDuration(outputBufferMs * 1000));
-    connect(audioOutput, SIGNAL(stateChanged(QAudio::State)), this, SLOT(handleStateChanged(QAudio::State)));
-    // The timer fires a little early, so that a busy event loop cannot
-    // delay the sound; the remaining time is waited out here, to the
-    // tenth of a millisecond, before the sound is handed to the output.
-    if (scheduledDelayMs >= 0.0 && answerClock.isValid()) {
-        for (;;) {
-            const double remainingMs = scheduledDelayMs - answerClock.nsecsElapsed() / 1e6;
-            if (remainingMs <= 0.0)
-                break;
-            // A sleep may overshoot by a scheduler tick; the last 2 ms are
-            // spun out.
-            if (remainingMs > 3.0)
-                QThread::usleep(static_cast<unsigned long>((remainingMs - 2.0) * 1000.0));
-        }
-    }
-    scheduledDelayMs = -1.0;
-    soundHandedOverMs = answerClock.isValid() ? answerClock.nsecsElapsed() / 1e6 : -1.0;
-    audioOutput->start(audioBuffer);
-
+    // Exactly the loaded sound, at the session's rate, placed by the engine
+    // at its onset; nothing waits here.
+    trialPlayer->play(samples, scheduledOnsetNs);
     ++soundsPlayed;
     emit soundPlaying(soundsPlayed);
 }
@@ -93,73 +57,57 @@ void MainWindow::doNothing()
 
 void MainWindow::handleStateChanged(QAudio::State audioState)
 {
-    QAudioOutput *output = qobject_cast<QAudioOutput *>(sender());
-    if (!output || output != audioOutput)
-        return;   // a report from an output already let go
-
-    switch (audioState) {
-    case QAudio::StoppedState:
-        if (audioOutput->error() != QAudio::NoError)
-            qWarning() << "Audio stopped unexpectedly";
-        break;
-    case QAudio::IdleState: {
-        // Idle means the output has handed its last byte to the audio server,
-        // which is as close to the end of the sound as the program can know:
-        // the answer is due from now. The server may still hold up to one
-        // buffer of the sound, so the output plays that out before it is
-        // stopped and let go.
-        if (playOutTimer && playOutTimer->isActive())
-            break;
-        if (soundsPlayed == soundsPerTrial) {
-            if (reactionTimerStarts == 0)
-                reactionTimer->start();
-            else
-                reactionTimer->restart();
-            ++reactionTimerStarts;
-        }
-        if (!playOutTimer) {
-            playOutTimer = new QTimer(this);
-            playOutTimer->setSingleShot(true);
-            playOutTimer->setTimerType(Qt::PreciseTimer);
-            connect(playOutTimer, &QTimer::timeout, this, &MainWindow::releasePlaybackObjects);
-        }
-        const qint64 bufferedUs = playbackFormat.durationForBytes(audioOutput->bufferSize());
-        playOutTimer->start(static_cast<int>(bufferedUs / 1000) + playOutMarginMs);
-        if (soundsPlayed == soundsPerTrial)
-            emit soundPlaying(-1);
-        break;
-    }
-    default:
-        break;
-    }
+    // The engine reports its own failures (audioFailed); a stopped state with
+    // an error that reaches this slot is only logged.
+    if (audioState == QAudio::StoppedState)
+        qWarning() << "Audio stopped unexpectedly";
 }
 
-// Stops the output (if it still runs) and lets go of the playback objects:
-// when the sound has played out, when a new sound needs the output, when a
-// run is abandoned.
-void MainWindow::releasePlaybackObjects()
+void MainWindow::endOfSound(const SoundTiming &timing)
 {
-    if (playOutTimer)
-        playOutTimer->stop();
-    if (audioOutput)
-        audioOutput->stop();
-    if (audioBuffer) {
-        audioBuffer->close();
-        // The buffer lets go of the bytes before they are freed.
-        audioBuffer->setBuffer(nullptr);
-    }
-    delete audioBytes;
-    audioBytes = nullptr;
+    Q_UNUSED(timing)
+    if (soundsPlayed != soundsPerTrial)
+        return;
+    // The answer is due from now; its reaction time is taken from the
+    // sound's estimated end at the device (TrialPlayer::reactionTimeMs).
+    if (reactionTimerStarts == 0)
+        reactionTimer->start();
+    else
+        reactionTimer->restart();
+    ++reactionTimerStarts;
+    emit soundPlaying(-1);
+}
 
-    if (audioOutput) {
-        // Deferred: the output may be in the middle of delivering a report.
-        disconnect(audioOutput, nullptr, this, nullptr);
-        if (audioBuffer)
-            audioBuffer->setParent(audioOutput);
-        audioOutput->deleteLater();
-    } else if (audioBuffer) {
-        audioBuffer->deleteLater();
+void MainWindow::audioFailed(const QString &reason)
+{
+    if (!runActive) {
+        // Nothing plays; the next folder or "Go" opens the output again and
+        // says so if it still fails.
+        qWarning().noquote() << "Audio output failed:" << reason;
+        return;
     }
-    audioBuffer = nullptr;
-    audioOutput = nullptr;
+    int answered = 0;
+    for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+        answered += record.nT2 + record.nT4;
+    const QString journalPath = trialJournal.isOpen() ? trialJournal.filePath() : QString();
+    trialJournal.appendNote(QStringLiteral("audio output failed after %1 answered trials: ").arg(answered) + reason
+                            + QStringLiteral("; the run was stopped"));
+
+    // The listener's window goes first, without its question, so that the
+    // experimenter's message is in plain view; then the run ends as when
+    // that window is closed.
+    abandonRun();
+    if (subjectWindow)
+        subjectWindow->dismiss();
+    refreshMainWindow();
+
+    QString text = QStringLiteral("Sound could not be played: ") + reason
+                   + QStringLiteral(".\n\nThe run was stopped after %1 of %2 trials; no results file was written.")
+                         .arg(answered)
+                         .arg(trialOrder.size());
+    if (!journalPath.isEmpty())
+        text += QStringLiteral("\nEvery answer given so far is kept in the trial journal:\n") + journalPath;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
+    box.setEnabled(true);
+    box.exec();
 }

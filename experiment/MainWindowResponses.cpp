@@ -3,29 +3,22 @@
 
 #include "app/MainWindow.h"
 
+#include "experiment/TrialPlayer.h"
+
 #include <QDebug>
 #include <QMessageBox>
-#include <QTimer>
-
-#include <algorithm>
-
-namespace {
-
-// How much earlier than the sound's onset the timer fires; the sound itself
-// then waits for its exact time (see playOneSound).
-constexpr int soundTimerLeadMs = 20;
-
-} // namespace
 
 void MainWindow::updateMainwindow(int response)
 {
-    // The delay before the next sound counts from this moment, so that the
-    // loading and drawing below do not lengthen the silent interval.
-    answerClock.start();
+    // The moment the listener's message reaches this window: the reaction
+    // time ends here, and the next sound's delay counts from here, so that
+    // the loading and drawing below do not lengthen the silent interval.
+    const qint64 arrivalNs = monotonicNowNs();
     soundsPlayed = 0;
 
     if (response == 0) {
         qDebug() << "Test just started";
+        soundReferenceNs = arrivalNs;
         scheduleNextSound();
         return;
     }
@@ -40,7 +33,8 @@ void MainWindow::updateMainwindow(int response)
     if (!runActive || currentSoundIndex < 0 || currentSoundIndex >= settings.soundFiles.size())
         return;
 
-    const qint64 reactionTimeMs = reactionTimer->elapsed();
+    const double reactionTimeMs = trialPlayer->reactionTimeMs(arrivalNs);
+    soundReferenceNs = arrivalNs;
     qDebug().nospace() << "response: " << response;
 
     SoundFileRecord &record = settings.soundFiles[currentSoundIndex];
@@ -51,7 +45,7 @@ void MainWindow::updateMainwindow(int response)
     } else {
         ++record.nT4;
     }
-    record.reactionTimeSum += static_cast<double>(reactionTimeMs);
+    record.reactionTimeSum += reactionTimeMs;
 
     // On disk before anything else happens, so that a crash from here on
     // loses no answer.
@@ -74,19 +68,13 @@ void MainWindow::updateMainwindow(int response)
 
 void MainWindow::scheduleNextSound()
 {
+    // The sound is handed to the audio engine at once, with the time its
+    // first sample is due at the device: the answer, plus the sound's own
+    // length, plus the silent interval.
     if (trialCounter < trialOrder.size()) {
-        if (!soundTimer) {
-            soundTimer = new QTimer(this);
-            soundTimer->setSingleShot(true);
-            // A coarse timer may fire up to 5 % early or late; the silent
-            // interval is part of the stimulus and must hold to the millisecond.
-            soundTimer->setTimerType(Qt::PreciseTimer);
-            connect(soundTimer, &QTimer::timeout, this, &MainWindow::playOneSound);
-        }
-        const qint64 delayMs = static_cast<qint64>((settings.soundDuration + settings.silentInterval) * 1000.0);
-        const double spentMs = answerClock.isValid() ? answerClock.nsecsElapsed() / 1e6 : 0.0;
-        scheduledDelayMs = static_cast<double>(delayMs);
-        soundTimer->start(std::max(0, qRound(delayMs - spentMs) - soundTimerLeadMs));
+        scheduledOnsetNs = soundOnsetNs(soundReferenceNs, samples.size(), settings.samplingRate,
+                                        settings.silentInterval);
+        playOneSound();
     }
     ++trialCounter;
 }
@@ -102,7 +90,7 @@ void MainWindow::finishDataCollection()
         writeResultsFile();
 }
 
-void MainWindow::journalAnswer(qint32 answer, qint64 reactionTimeMs)
+void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
 {
     if (!trialJournal.isOpen())
         return;
@@ -118,7 +106,12 @@ void MainWindow::journalAnswer(qint32 answer, qint64 reactionTimeMs)
     row.soundFileName = settings.soundFiles.at(currentSoundIndex).fileName;
     row.answer = answer;
     row.reactionTimeMs = reactionTimeMs;
-    row.sinceRunStartMs = runClock.isValid() ? runClock.elapsed() : 0;
+    row.sinceRunStartMs = (monotonicNowNs() - runStartNs) / 1'000'000;
+    const SoundTiming &timing = trialPlayer->timing();
+    row.soundOnsetMs = double(timing.onsetNs - runStartNs) / 1e6;
+    row.soundEndMs = double(timing.endNs - runStartNs) / 1e6;
+    row.onsetErrorMs = double(timing.onsetErrorNs()) / 1e6;
+    row.outputLatencyMs = double(timing.latencyNs) / 1e6;
     if (!trialJournal.append(row))
         qWarning() << "The trial journal could not be written:" << trialJournal.filePath();
 }

@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 #include "experiment/TrialOrder.h"
+#include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
 
 #include <QComboBox>
@@ -39,8 +40,11 @@ void MainWindow::on_pushButtonExperiment_clicked()
 
 void MainWindow::on_pushButtonGo_clicked()
 {
-    setEnabled(false);
     readParameters();
+    // A run that could not play its sounds would stall at the first one.
+    if (!openAudioOutput())
+        return;
+    setEnabled(false);
 
     subjectWindow = new SubjectWindow(this);
     // Disabling the main window also disables the windows it owns; the
@@ -54,7 +58,7 @@ void MainWindow::on_pushButtonGo_clicked()
             subjectWindow, SLOT(finishExperiment(qreal,qreal,qint32)));
 
     runActive = true;
-    runClock.start();
+    runStartNs = monotonicNowNs();
     openTrialJournal();
     subjectWindow->show();
 }
@@ -82,10 +86,7 @@ void MainWindow::refreshMainWindow()
 void MainWindow::abandonRun()
 {
     runActive = false;
-    if (soundTimer)
-        soundTimer->stop();
-    scheduledDelayMs = -1.0;
-    releasePlaybackObjects();
+    trialPlayer->cancel();
     soundsPlayed = 0;
     trialJournal.close();
 }
@@ -168,6 +169,7 @@ void MainWindow::openTrialJournal()
     header.repetitions = repetitions;
     header.trialOrderSeed = trialOrderSeed;
     header.trialOrder = trialOrder;
+    header.audioOutput = trialPlayer->engine() ? trialPlayer->engine()->outputInfo() : AudioOutputInfo();
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {

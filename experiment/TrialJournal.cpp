@@ -40,19 +40,24 @@ QByteArray journalHeaderText(const JournalHeader &header)
     text += headerLine(QStringLiteral("repetitions"), QString::number(header.repetitions));
     text += headerLine(QStringLiteral("trial order seed"), QString::number(header.trialOrderSeed));
     text += headerLine(QStringLiteral("trial order (sound-file index from 0)"), order.join(QLatin1Char('\t')));
-    text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\n");
+    const AudioOutputInfo &audio = header.audioOutput;
+    text += QStringLiteral("# audio output\t") + audio.backend + QLatin1Char('\t') + audio.server + QLatin1Char('\t')
+            + audio.device + QLatin1Char('\t') + QString::number(audio.deviceRateHz, 'g', 10) + QLatin1Char('\t')
+            + (audio.resampled ? QStringLiteral("resampled by the server") : QStringLiteral("not resampled"))
+            + QStringLiteral("\tvolume ") + audio.volume + QLatin1Char('\n');
+    text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
+                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\n");
     return text.toUtf8();
 }
 
 QByteArray journalRowText(const JournalRow &row)
 {
-    return QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
-        .arg(row.trialNumber)
-        .arg(row.soundFileName)
-        .arg(row.answer)
-        .arg(row.reactionTimeMs)
-        .arg(row.sinceRunStartMs)
-        .toUtf8();
+    // Joined field by field: a file name is never read as a placeholder.
+    const auto ms = [](double value) { return QString::number(value, 'f', 2); };
+    const QStringList fields{QString::number(row.trialNumber), row.soundFileName, QString::number(row.answer),
+                             ms(row.reactionTimeMs), QString::number(row.sinceRunStartMs), ms(row.soundOnsetMs),
+                             ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs)};
+    return (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();
 }
 
 QString journalFileName(const QDateTime &startTime, const QString &subjectCode,

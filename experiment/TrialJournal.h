@@ -1,6 +1,8 @@
 #ifndef TRIALJOURNAL_H
 #define TRIALJOURNAL_H
 
+#include "audio/AudioEngine.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QString>
@@ -21,6 +23,7 @@ struct JournalHeader
     qint32 repetitions = 0;
     quint32 trialOrderSeed = 0;
     QVector<qint32> trialOrder;    // sound-file indices from 0, presentation order
+    AudioOutputInfo audioOutput;   // what plays the sounds
 };
 
 // One answer as the journal stores it.
@@ -29,8 +32,14 @@ struct JournalRow
     qint32 trialNumber = 0;        // from 1
     QString soundFileName;
     qint32 answer = 0;             // 2 or 4
-    qint64 reactionTimeMs = 0;     // whole milliseconds, as measured
-    qint64 sinceRunStartMs = 0;    // milliseconds since "Go"
+    double reactionTimeMs = 0.0;   // from the sound's estimated end to the answer
+    qint64 sinceRunStartMs = 0;    // milliseconds since "Go", when the answer came
+    // The trial's sound at the device, as the audio engine estimated it when
+    // it placed the sound: milliseconds since "Go".
+    double soundOnsetMs = 0.0;
+    double soundEndMs = 0.0;
+    double onsetErrorMs = 0.0;     // estimated onset minus the time it was due
+    double outputLatencyMs = 0.0;  // the output latency in use
 };
 
 // The text of a journal: header lines start with "# ", then a line of column

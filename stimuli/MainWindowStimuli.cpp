@@ -9,6 +9,8 @@
 #include "stimuli/SoundFolder.h"
 #include "stimuli/Spectrum.h"
 #include "stimuli/TrialSound.h"
+#include "audio/AudioEngine.h"
+#include "experiment/TrialPlayer.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -66,7 +68,7 @@ void MainWindow::selectSoundFolder()
 
         // Every file is read once now, so that a session never starts on a
         // folder that would fail in the middle of a run.
-        const SoundFolderCheck check = checkSoundFiles(folder, names);
+        const SoundFolderCheck check = checkSoundFiles(folder, names, quint32(trialPlayer->engine()->maximumRateHz()));
         if (!check.usable()) {
             const FolderWarning warning = describeUnusableFolder(folder, check);
             QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), warning.text,
@@ -91,7 +93,9 @@ void MainWindow::selectSoundFolder()
         // and so does the panel, from which the rate is read back at "Go".
         settings.samplingRate = check.sampleRate;
         lineEditSamplingRate->setText(formatSamplingRate(settings.samplingRate));
-        playbackFormat.setSampleRate(static_cast<int>(check.sampleRate));
+        // Said now, while the experimenter can still see to it, rather than
+        // at "Go".
+        openAudioOutput();
         break;
     }
     numSoundFiles = settings.soundFiles.size();

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QMap>
 
+#include <algorithm>
+
 #include <cstring>
 
 QStringList listWavFileNames(const QString &folder)
@@ -77,8 +79,9 @@ QString readFailure(const WavFile &wav)
 
 } // namespace
 
-QString stimulusProblem(const WavFile &wav, bool readOk)
+QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz)
 {
+    maxRateHz = std::min(maxRateHz, maxStimulusRate);
     if (!readOk)
         return readFailure(wav);
     if (wav.numChannels == 0)
@@ -87,9 +90,9 @@ QString stimulusProblem(const WavFile &wav, bool readOk)
         return QStringLiteral("has %1 channels; a stimulus must have 1 or 2").arg(wav.numChannels);
     if (wav.sampleRate == 0)
         return QStringLiteral("declares a sampling rate of 0 Hz");
-    if (wav.sampleRate > maxStimulusRate)
+    if (wav.sampleRate > maxRateHz)
         return QStringLiteral("declares a sampling rate of %1 Hz; at most %2 Hz can be played")
-            .arg(wav.sampleRate).arg(maxStimulusRate);
+            .arg(wav.sampleRate).arg(maxRateHz);
     // The reader decodes bitsPerSample / 8 bytes per sample, back to back. A
     // frame of another size (24-bit samples in 4-byte containers, say) would
     // be decoded into noise.
@@ -114,7 +117,7 @@ QString stimulusProblem(const WavFile &wav, bool readOk)
     return QString();
 }
 
-SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames)
+SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames, quint32 maxRateHz)
 {
     SoundFolderCheck check;
     QMap<quint32, QStringList> filesByRate;
@@ -133,7 +136,7 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
             // A fresh reader per file, so that a failed read is judged from
             // this file's header alone.
             WavFile wav;
-            reason = stimulusProblem(wav, wav.read(path.toUtf8().toStdString()));
+            reason = stimulusProblem(wav, wav.read(path.toUtf8().toStdString()), maxRateHz);
             if (reason.isEmpty())
                 filesByRate[wav.sampleRate].append(name);
         }

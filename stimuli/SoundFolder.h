@@ -22,6 +22,8 @@ constexpr qint64 maxStimulusFrames = qint64(1) << 30;
 
 // The highest sampling rate a stimulus may have, in Hz. Audio devices stop at
 // 768 kHz, and every rate up to it shows exactly in the panel's six digits.
+// The audio output in use may stop lower (PulseAudio at 384 kHz): the check
+// takes its limit.
 constexpr quint32 maxStimulusRate = 768000;
 
 // Why the sound just read into wav cannot be a stimulus, in words for the
@@ -31,9 +33,9 @@ constexpr quint32 maxStimulusRate = 768000;
 // fields it did not reach are then 0). A stimulus is linear PCM
 // that the reader decoded in full, with one or two channels, frames of
 // exactly one sample per channel, a sampling rate from 1 Hz to
-// maxStimulusRate, and from 2 to maxStimulusFrames samples per channel (the
+// maxRateHz, and from 2 to maxStimulusFrames samples per channel (the
 // spectrum divides by half the sample count).
-QString stimulusProblem(const WavFile &wav, bool readOk);
+QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz = maxStimulusRate);
 
 // Samples per channel that the header of the sound in wav announces (0
 // without channels).
@@ -57,7 +59,9 @@ struct SoundFolderCheck
 
 // Reads each of fileNames in folder and collects everything that would stop a
 // session on that folder: unusable files and a mix of sampling rates.
-SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames);
+// Rates above maxRateHz (at most maxStimulusRate) are refused.
+SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames,
+                                 quint32 maxRateHz = maxStimulusRate);
 
 // The warning for a folder that failed its check.
 struct FolderWarning

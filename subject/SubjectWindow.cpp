@@ -153,6 +153,13 @@ void SubjectWindow::finishExperiment(qreal threshold, qreal reactionTime, qint32
     setEnabled(true);
 }
 
+void SubjectWindow::dismiss()
+{
+    if (isFullScreen())
+        showNormal();
+    hide();
+}
+
 void SubjectWindow::closeEvent(QCloseEvent *event)
 {
     // A modal question box on top of this window; Yes is the default, so

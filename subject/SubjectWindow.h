@@ -26,6 +26,11 @@ public:
     explicit SubjectWindow(QWidget *parent = nullptr);
     ~SubjectWindow() override;
 
+    // Takes the window off the screen without the listener's question, when
+    // the run has to stop for a reason of its own (the sound failed): it
+    // leaves full screen first, and does not report itself closed.
+    void dismiss();
+
 signals:
     void subjectResponded(int response);
     void subjectWindowClosed();

@@ -1,6 +1,7 @@
 // The three charts of the main window as construction leaves them: objects,
 // axes, looks and places, and builders that change nothing when called again.
 
+#include "FakeAudioEngine.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
@@ -221,5 +222,5 @@ void MainWindowTester::secondBuildChangesNothing()
     }
 }
 
-QTEST_MAIN(MainWindowTester)
+TARQUEL_FAKE_AUDIO_TEST_MAIN(MainWindowTester)
 #include "tst_charts.moc"

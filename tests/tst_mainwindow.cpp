@@ -1,6 +1,7 @@
 // The experimenter's window as it stands after construction, its panel
 // layout, the session panel's slots, "Quit", and what destruction frees.
 
+#include "FakeAudioEngine.h"
 #include "app/MainWindow.h"
 
 #include <QChart>
@@ -317,5 +318,5 @@ void MainWindowTester::destructionFreesEverything()
         QVERIFY(!object);
 }
 
-QTEST_MAIN(MainWindowTester)
+TARQUEL_FAKE_AUDIO_TEST_MAIN(MainWindowTester)
 #include "tst_mainwindow.moc"

@@ -106,14 +106,15 @@ void ResultsFileTest::journalRoundTrip()
     header.repetitions = 3;
     header.trialOrderSeed = referenceTrialOrderSeed;
     header.trialOrder = buildTrialOrder(2, 3, referenceTrialOrderSeed);
+    header.audioOutput = {"libpulse", "pulseaudio 16.1", "out (Speakers)", 48000, true, "100 %"};
 
     TrialJournal journal;
     QString reason;
     QVERIFY2(journal.open(dir.filePath("sessions"), header, &reason), qPrintable(reason));
     const QString path = journal.filePath();
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("20261207-090503_S_01_x_practice_2.tsv"));
-    QVERIFY(journal.append({1, "b.wav", 2, 612, 1890}));
-    QVERIFY(journal.append({2, "a.wav", 4, 433, 3150}));
+    QVERIFY(journal.append({1, "b.wav", 2, 612.25, 1890, 1200.5, 1278.125, 0.015, 105.3}));
+    QVERIFY(journal.append({2, "a.wav", 4, 433, 3150, 2700, 2750, 0, 98}));
 
     // Readable while the journal is still open: nothing waits in a buffer.
     QFile file(path);
@@ -122,8 +123,12 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY(lines.contains("# trial order seed\t3499211612"));
     QVERIFY(lines.contains("# trial order (sound-file index from 0)\t1\t0\t0\t0\t1\t1"));
     QVERIFY(lines.contains("# sampling rate (Hz)\t44100"));
-    QVERIFY(lines.contains("1\tb.wav\t2\t612\t1890"));
-    QVERIFY(lines.contains("2\ta.wav\t4\t433\t3150"));
+    QVERIFY(lines.contains("# audio output\tlibpulse\tpulseaudio 16.1\tout (Speakers)\t48000\tresampled by the server"
+                           "\tvolume 100 %"));
+    QVERIFY(lines.contains("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\tsound onset (ms)"
+                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)"));
+    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30"));
+    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150\t2700.00\t2750.00\t0.00\t98.00"));
     QCOMPARE(lines.last(), QByteArray());   // ends with a full line
 
     // A second run in the same second gets its own file.

@@ -1,8 +1,10 @@
+#include "FakeAudioEngine.h"
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
 #include "experiment/ResultsFile.h"
 #include "experiment/TrialOrder.h"
+#include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
 
 #include <QCheckBox>
@@ -14,9 +16,9 @@
 
 #include <cmath>
 
-// Drives session start, the run's bookkeeping and the results file through
-// the main window, without sound: the tests stand in for the audio output by
-// starting the reaction clock themselves.
+// Drives session start, the run's bookkeeping, the results file and the
+// run's audio failures through the main window, with a stand-in engine that
+// plays nothing.
 class MainWindowTester : public QObject
 {
     Q_OBJECT
@@ -33,12 +35,16 @@ private slots:
     void brokenFileIsNotedInTheJournal();
     void journalSurvivesAKilledProcess();
     void childAnswersThenHangs();
+    void audioFailureStopsTheRun();
+    void refusedOutputIsSaidAndNoRunStarts();
+    void watchdogCatchesASoundThatNeverEnds();
 
 private:
     void prepare(MainWindow &w, ModalDriver &driver, bool experiment = false,
                  const QString &folder = QString());
     void answerAll(MainWindow &w, const QVector<int> &answers);
     static QStringList journalRows(const QString &path);
+    static FakeAudioEngine *fake(MainWindow &w);
 
     QTemporaryDir dir;
     QString stimuli;
@@ -92,14 +98,17 @@ void MainWindowTester::prepare(MainWindow &w, ModalDriver &driver, bool experime
     driver.seen.clear();
 }
 
-// Answers every trial as the listener would, with the test starting the
-// reaction clock where the end of the sound would.
+FakeAudioEngine *MainWindowTester::fake(MainWindow &w)
+{
+    return static_cast<FakeAudioEngine *>(w.trialPlayer->engine());
+}
+
+// Answers every trial as the listener would, once its sound has ended (the
+// stand-in engine reports each sound as just over).
 void MainWindowTester::answerAll(MainWindow &w, const QVector<int> &answers)
 {
     for (int answer : answers) {
-        if (w.soundTimer)
-            w.soundTimer->stop();
-        w.reactionTimer->start();
+        QTRY_VERIFY(!w.trialPlayer->isPlaying());
         w.updateMainwindow(answer);
     }
 }
@@ -145,15 +154,16 @@ void MainWindowTester::goHandsOverToTheListener()
     QPushButton *ready = buttonWithText(w.subjectWindow, QStringLiteral("I am ready"));
     QVERIFY(ready && ready->isEnabled());
 
-    // "I am ready" arms the precise timer for the first sound: duration plus
-    // silent interval, counted from the press.
+    // "I am ready" hands the first sound to the output at once, due at the
+    // press plus its duration plus the silent interval.
+    const qint64 beforeNs = monotonicNowNs();
     QTest::mouseClick(ready, Qt::LeftButton);
     QCOMPARE(w.trialCounter, 1);
-    QVERIFY(w.soundTimer && w.soundTimer->isActive());
-    QCOMPARE(w.soundTimer->timerType(), Qt::PreciseTimer);
-    QVERIFY(w.soundTimer->interval() <= 1250 && w.soundTimer->interval() >= 1200);
-    QCOMPARE(w.scheduledDelayMs, 1250.0);
-    w.soundTimer->stop();
+    QCOMPARE(fake(w)->requests.size(), 1);
+    const FakeAudioEngine::Request &request = fake(w)->requests.first();
+    QCOMPARE(request.samples.size(), 10000);
+    QVERIFY(request.onsetNs >= beforeNs + 1'250'000'000);
+    QVERIFY(request.onsetNs <= request.madeNs + 1'250'000'000);
 }
 
 void MainWindowTester::answersAreCountedAndJournaled()
@@ -228,17 +238,17 @@ void MainWindowTester::closingMidRunAbandonsTheRun()
     w.on_pushButtonGo_clicked();
     w.updateMainwindow(0);
     answerAll(w, {2});
-    QVERIFY(w.soundTimer->isActive());   // the second sound is scheduled
+    QVERIFY(w.trialPlayer->isPlaying());   // the second sound is on its way
+    const int cancels = fake(w)->cancels;
 
     emit w.subjectWindow->subjectWindowClosed();
-    QVERIFY(!w.soundTimer->isActive());
-    QVERIFY(!w.audioOutput);
+    QVERIFY(!w.trialPlayer->isPlaying());
+    QCOMPARE(fake(w)->cancels, cancels + 1);
     QVERIFY(w.isEnabled());
     QVERIFY(w.pushButtonExperiment->isEnabled());
     QVERIFY(!w.pushButtonGo->isEnabled());
 
     // A late answer from the abandoned run is not counted anywhere.
-    w.reactionTimer->start();
     w.updateMainwindow(4);
     QCOMPARE(w.settings.soundFiles[1].nT4, 0);
     QCOMPARE(journalRows(w.trialJournal.filePath()).size(), 1);
@@ -404,5 +414,94 @@ void MainWindowTester::childAnswersThenHangs()
     QTest::qWait(120000);
 }
 
-QTEST_MAIN(MainWindowTester)
+// The output stops for good in the middle of a run: the listener's window
+// goes, the experimenter is told why and where the answers are, the journal
+// says so, no results are written, and the program takes the next session.
+void MainWindowTester::audioFailureStopsTheRun()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    prepare(w, driver);
+    w.checkBoxSaveData->setChecked(true);
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+    answerAll(w, {2, 4});
+    const QString journal = w.trialJournal.filePath();
+
+    driver.answerMessage(QMessageBox::Ok);
+    fake(w)->fail(QStringLiteral("the connection to the audio server was lost (Connection terminated)"));
+    QTRY_COMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen.size(), 1);   // the warning, and no save dialog
+    QCOMPARE(driver.seen.first().title, QStringLiteral("Warning"));
+    QVERIFY(driver.seen.first().text.startsWith(
+        QStringLiteral("Sound could not be played: the connection to the audio server was lost")));
+    QVERIFY(driver.seen.first().text.contains(QStringLiteral("after 2 of 9 trials")));
+    QVERIFY(driver.seen.first().text.endsWith(journal));
+    QVERIFY(!w.subjectWindow->isVisible());
+    QVERIFY(w.isEnabled() && w.pushButtonPractice->isEnabled());
+    QVERIFY(!w.runActive);
+
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY(text.endsWith(QStringLiteral("# audio output failed after 2 answered trials: the connection to the "
+                                         "audio server was lost (Connection terminated); the run was stopped\n")));
+    QCOMPARE(journalRows(journal).size(), 2);
+    w.updateMainwindow(2);   // a click that was on its way counts nowhere
+    QCOMPARE(journalRows(journal).size(), 2);
+
+    // The next session opens the output again.
+    prepare(w, driver);
+    w.on_pushButtonGo_clicked();
+    QVERIFY(w.runActive && fake(w)->isOpen());
+}
+
+// An output that cannot be opened is said when the folder is chosen and
+// again at "Go", which then starts no run.
+void MainWindowTester::refusedOutputIsSaidAndNoRunStarts()
+{
+    MainWindow w;
+    ModalDriver driver;
+    fake(w)->refusal = QStringLiteral("no audio server could be reached (Connection refused)");
+    w.trialJournalFolder = dir.filePath(QStringLiteral("sessions"));
+    driver.chooseFolder(stimuli);
+    driver.answerMessage(QMessageBox::Ok);
+    w.on_pushButtonPractice_clicked();
+    QCOMPARE(driver.pending(), 0);
+    QVERIFY(driver.seen.last().text.startsWith(QStringLiteral("Sound cannot be played: no audio server")));
+    QCOMPARE(w.numSoundFiles, 3);
+    driver.seen.clear();
+
+    driver.answerMessage(QMessageBox::Ok);
+    w.on_pushButtonGo_clicked();
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen.size(), 1);
+    QCOMPARE(driver.seen.first().title, QStringLiteral("Warning"));
+    QCOMPARE(driver.seen.first().text.section(QLatin1Char('\n'), 0, 0),
+             QStringLiteral("Sound cannot be played: no audio server could be reached (Connection refused)."));
+    QVERIFY(!w.runActive && !w.subjectWindow);
+    QVERIFY(w.isEnabled() && w.pushButtonGo->isEnabled());
+
+    fake(w)->refusal.clear();
+    w.on_pushButtonGo_clicked();
+    QVERIFY(w.runActive && w.subjectWindow);
+}
+
+void MainWindowTester::watchdogCatchesASoundThatNeverEnds()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+    w.lineEditSilentInterval->setText(QStringLiteral("0"));
+    w.on_pushButtonGo_clicked();
+    fake(w)->placing = FakeAudioEngine::Placing::Never;
+    driver.answerMessage(QMessageBox::Ok);
+    w.updateMainwindow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(driver.pending() == 0, 10000);
+    QVERIFY(driver.seen.first().text.contains(QStringLiteral("did not play the sound")));
+    QVERIFY(!w.runActive && w.isEnabled());
+}
+
+TARQUEL_FAKE_AUDIO_TEST_MAIN(MainWindowTester)
 #include "tst_session.moc"

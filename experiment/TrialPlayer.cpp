@@ -1,0 +1,121 @@
+#include "experiment/TrialPlayer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+qint64 soundOnsetNs(qint64 referenceNs, qint64 frames, double rateHz, double silentIntervalSeconds)
+{
+    return referenceNs + std::llround(double(frames) * 1e9 / rateHz) + std::llround(silentIntervalSeconds * 1e9);
+}
+
+TrialPlayer::TrialPlayer(QObject *parent)
+    : QObject(parent)
+{
+    // Precise timers never fire before their time; the remainder below a
+    // millisecond is checked on firing.
+    endTimer.setSingleShot(true);
+    endTimer.setTimerType(Qt::PreciseTimer);
+    watchdog.setSingleShot(true);
+    connect(&endTimer, &QTimer::timeout, this, &TrialPlayer::endTimerFired);
+    connect(&watchdog, &QTimer::timeout, this, [this] {
+        cancel();
+        emit failed(QStringLiteral("the audio output did not play the sound: it was still not over %1 s after "
+                                   "its time (the audio server may have stopped)")
+                        .arg(watchdogMarginNs / 1e9));
+    });
+}
+
+TrialPlayer::~TrialPlayer()
+{
+    delete audio;
+}
+
+void TrialPlayer::setEngine(AudioEngine *engine)
+{
+    cancel();
+    delete audio;
+    audio = engine;
+    if (!audio)
+        return;
+    audio->setParent(nullptr);
+    connect(audio, &AudioEngine::soundPlaced, this, &TrialPlayer::soundPlaced);
+    connect(audio, &AudioEngine::failed, this, &TrialPlayer::engineFailed);
+}
+
+bool TrialPlayer::prepare(int rateHz, const QString &device, QString *errorText)
+{
+    if (!audio) {
+        if (errorText)
+            *errorText = QStringLiteral("this program was built without an audio output");
+        return false;
+    }
+    if (audio->isOpen() && audio->rateHz() == rateHz && audio->device() == device)
+        return true;
+    return audio->open(rateHz, device, errorText);
+}
+
+void TrialPlayer::play(const QVector<double> &samples, qint64 onsetNs)
+{
+    cancel();
+    if (!audio)
+        return;
+    QVector<float> floats(samples.size());
+    for (int i = 0; i < samples.size(); ++i)
+        floats[i] = float(samples[i]);
+    playing = true;
+    const double rate = audio->rateHz() > 0 ? audio->rateHz() : 1.0;
+    const qint64 lengthNs = std::llround(double(samples.size()) * 1e9 / rate);
+    armAt(watchdog, std::max(onsetNs, monotonicNowNs()) + lengthNs + watchdogMarginNs);
+    soundId = audio->play(floats, onsetNs);
+}
+
+void TrialPlayer::cancel()
+{
+    const bool wasPlaying = playing;
+    playing = false;
+    placed = false;
+    soundId = 0;
+    endTimer.stop();
+    watchdog.stop();
+    if (wasPlaying && audio)
+        audio->cancel();
+}
+
+double TrialPlayer::reactionTimeMs(qint64 answerNs) const
+{
+    return double(answerNs - last.endNs) / 1e6;
+}
+
+void TrialPlayer::soundPlaced(const SoundTiming &timing)
+{
+    if (!playing || timing.soundId != soundId)
+        return;   // a sound dropped since
+    last = timing;
+    placed = true;
+    endDueNs = timing.endNs + endMarginNs;
+    armAt(endTimer, endDueNs);
+}
+
+void TrialPlayer::endTimerFired()
+{
+    if (monotonicNowNs() < endDueNs) {
+        armAt(endTimer, endDueNs);
+        return;
+    }
+    playing = false;
+    watchdog.stop();
+    emit soundEnded(last);
+}
+
+void TrialPlayer::engineFailed(const QString &reason)
+{
+    cancel();
+    emit failed(reason);
+}
+
+void TrialPlayer::armAt(QTimer &timer, qint64 timeNs)
+{
+    const qint64 waitNs = std::max<qint64>(timeNs - monotonicNowNs(), 0);
+    timer.start(int(std::min<qint64>((waitNs + 999'999) / 1'000'000, std::numeric_limits<int>::max())));
+}

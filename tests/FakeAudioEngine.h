@@ -1,0 +1,124 @@
+#ifndef FAKEAUDIOENGINE_H
+#define FAKEAUDIOENGINE_H
+
+// A stand-in for the audio engine in the window tests, which play nothing:
+// it records what it was asked to play, places each sound on the next turn
+// of the event loop, and can refuse to open, stay silent or fail on demand.
+
+#include "audio/AudioEngine.h"
+#include "audio/AudioEngineFactory.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+class FakeAudioEngine : public AudioEngine
+{
+public:
+    struct Request
+    {
+        QVector<float> samples;
+        qint64 onsetNs = 0;
+        qint64 madeNs = 0;   // when play() was called
+    };
+
+    // How a sound is placed: as having just ended (tests of bookkeeping
+    // need not wait for it), at its requested time as a real output would,
+    // or never (an output that hangs).
+    enum class Placing { JustEnded, OnTime, Never };
+
+    bool open(int rateHz, const QString &device, QString *errorText) override
+    {
+        ++opens;
+        if (!refusal.isEmpty()) {
+            if (errorText)
+                *errorText = refusal;
+            return false;
+        }
+        opened = true;
+        rate = rateHz;
+        deviceName = device;
+        return true;
+    }
+    void close() override { opened = false; }
+    bool isOpen() const override { return opened; }
+    int rateHz() const override { return rate; }
+    QString device() const override { return deviceName; }
+
+    quint64 play(const QVector<float> &samples, qint64 onsetNs) override
+    {
+        const quint64 id = ++lastId;
+        requests.append({samples, onsetNs, monotonicNowNs()});
+        if (placing == Placing::Never || !opened)
+            return id;
+        const qint64 frames = samples.size();
+        QTimer::singleShot(0, this, [this, id, frames, onsetNs] {
+            if (id <= cancelledUpTo)
+                return;
+            const qint64 lengthNs = frames * 1'000'000'000LL / std::max(rate, 1);
+            SoundTiming timing;
+            timing.soundId = id;
+            timing.frames = frames;
+            timing.requestedOnsetNs = onsetNs;
+            timing.onsetNs = placing == Placing::OnTime ? std::max(onsetNs, monotonicNowNs())
+                                                        : monotonicNowNs() - lengthNs;
+            timing.endNs = timing.onsetNs + lengthNs;
+            timing.latencyNs = 5'000'000;
+            emit soundPlaced(timing);
+        });
+        return id;
+    }
+    void cancel() override
+    {
+        ++cancels;
+        cancelledUpTo = lastId;
+    }
+    AudioOutputInfo outputInfo() const override
+    {
+        AudioOutputInfo info;
+        info.backend = QStringLiteral("fake");
+        info.server = QStringLiteral("no server");
+        info.device = QStringLiteral("fake output");
+        info.deviceRateHz = rate;
+        info.volume = QStringLiteral("100 %");
+        return info;
+    }
+    qint64 outputLatencyNs() const override { return 5'000'000; }
+    int maximumRateHz() const override { return 768000; }
+
+    // The output stops for good, as when the audio server goes away.
+    void fail(const QString &reason)
+    {
+        opened = false;
+        emit failed(reason);
+    }
+
+    Placing placing = Placing::JustEnded;
+    QString refusal;   // set: open() fails with this reason
+    QVector<Request> requests;
+    int opens = 0;
+    int cancels = 0;
+
+private:
+    bool opened = false;
+    int rate = 0;
+    QString deviceName;
+    quint64 lastId = 0;
+    quint64 cancelledUpTo = 0;
+};
+
+// QTEST_MAIN for the window tests: every engine the windows make is a fake.
+#define TARQUEL_FAKE_AUDIO_TEST_MAIN(TestObject)                            \
+    int main(int argc, char *argv[])                                        \
+    {                                                                       \
+        QApplication app(argc, argv);                                       \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                            \
+        replaceAudioEngineMaker([] { return new FakeAudioEngine; });        \
+        TestObject tc;                                                      \
+        QTEST_SET_MAIN_SOURCE_PATH                                          \
+        return QTest::qExec(&tc, argc, argv);                               \
+    }
+
+#endif // FAKEAUDIOENGINE_H

@@ -38,6 +38,10 @@ constexpr qint64 cycleTimingUpdateNs = 5'000'000;
 // overwritten, on top of the transport time of the write.
 constexpr qint64 writeMarginNs = 2'000'000;
 
+// A server that has sent no timing report for this long has stopped (it
+// hangs, or was suspended): the stream is given up.
+constexpr qint64 serverSilenceNs = 2'000'000'000;
+
 // How long open() waits for the server to answer.
 constexpr qint64 connectTimeoutNs = 5'000'000'000;
 
@@ -93,6 +97,7 @@ struct PulseAudioEngine::Stream
 
     StreamClockFit clock{1.0};
     qint64 lastReportTimestampUs = -1;
+    qint64 lastReportArrivalNs = 0;   // monotonic
     std::deque<std::pair<qint64, qint64>> sinkLatencies;   // (report time, sink latency), ns
     // Read-index steps between reports, frames, and whether any report of the
     // window gave a sink latency: how the server counts what it has read.
@@ -182,6 +187,10 @@ void PulseAudioEngine::Stream::latencyUpdate(pa_stream *, void *self)
 void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self)
 {
     auto *d = static_cast<Stream *>(self);
+    if (d->running && monotonicNowNs() - d->lastReportArrivalNs > serverSilenceNs) {
+        d->reportFailure(QStringLiteral("the audio server stopped answering (no word from it for %1 s)")
+                             .arg(serverSilenceNs / 1e9));
+    }
     if (d->stream && pa_stream_get_state(d->stream) == PA_STREAM_READY) {
         if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
             pa_operation_unref(operation);
@@ -271,6 +280,7 @@ void PulseAudioEngine::Stream::addTimingReport()
     if (timestampUs == lastReportTimestampUs)
         return;
     lastReportTimestampUs = timestampUs;
+    lastReportArrivalNs = monotonicNowNs();
 
     // The timestamp is wall-clock time, which NTP may step or slew; its age
     // is what carries over to the monotonic clock.
@@ -612,6 +622,7 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
             d->timingEvent = pa_context_rttime_new(d->context, pa_rtclock_now() + timingUpdateNs / 1000,
                                                    Stream::timingTick, d.get());
             d->running = true;
+            d->lastReportArrivalNs = monotonicNowNs();
             d->fill(d->writeEnd + qint64(pa_stream_writable_size(d->stream) / bytesPerFrame));
         }
     }

@@ -131,7 +131,9 @@ void StreamClockFit::refit()
         double highest = positions[kept.front()] - slope * seconds[kept.front()];
         for (size_t i : kept)
             highest = std::max(highest, positions[i] - slope * seconds[i]);
-        intercept = highest - double(cycleFrames);
+        // The highest of n reports lies on average a cycle / (n + 1) short of
+        // a whole cycle above the device.
+        intercept = highest - double(cycleFrames) + double(cycleFrames) / double(kept.size() + 1);
     }
 
     used = int(kept.size());

@@ -34,6 +34,10 @@ constexpr qint64 requestNs = 10'000'000;
 constexpr qint64 timingUpdateNs = 20'000'000;
 constexpr qint64 cycleTimingUpdateNs = 5'000'000;
 
+// Reports in a row without a sink latency, and read-index steps, needed
+// before the steps' common divisor is taken as the server's cycle.
+constexpr size_t minCycleSteps = 20;
+
 // Kept between the last frame the server may have read and a frame that is
 // overwritten, on top of the transport time of the write.
 constexpr qint64 writeMarginNs = 2'000'000;
@@ -103,8 +107,9 @@ struct PulseAudioEngine::Stream
     // window gave a sink latency: how the server counts what it has read.
     std::deque<std::pair<qint64, qint64>> readSteps;       // (report time, step)
     qint64 lastReadFrames = -1;
-    qint64 lastLatencyReportNs = 0;
     qint64 cycleFrames = 0;                                 // 0: reports place the device exactly
+    bool zeroLatencyReports = false;                        // the last report gave no sink latency
+    size_t zeroLatencyRun = 0;                              // reports in a row without one
     qint64 transportNs = 0;
     qint64 configuredSinkLatencyNs = 0;
 
@@ -195,7 +200,7 @@ void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, c
         if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
             pa_operation_unref(operation);
     }
-    const qint64 intervalNs = d->cycleFrames > 0 ? cycleTimingUpdateNs : timingUpdateNs;
+    const qint64 intervalNs = d->zeroLatencyReports ? cycleTimingUpdateNs : timingUpdateNs;
     pa_context_rttime_restart(d->context, e, pa_rtclock_now() + pa_usec_t(intervalNs / 1000));
 }
 
@@ -294,15 +299,17 @@ void PulseAudioEngine::Stream::addTimingReport()
     // as read when it starts; its read index then moves in whole cycles, the
     // greatest common divisor of its steps.
     const qint64 readFrames = timing->read_index / qint64(bytesPerFrame);
-    if (timing->sink_usec > 0)
-        lastLatencyReportNs = reportNs;
     if (lastReadFrames >= 0 && readFrames > lastReadFrames)
         readSteps.emplace_back(reportNs, readFrames - lastReadFrames);
     lastReadFrames = readFrames;
     while (!readSteps.empty() && readSteps.front().first < reportNs - StreamClockFit::windowNs)
         readSteps.pop_front();
+    // Until enough steps have been seen, a common divisor may still be a
+    // multiple of the cycle; the reports are then taken as exact.
     qint64 cycle = 0;
-    if (reportNs - lastLatencyReportNs > StreamClockFit::windowNs) {
+    zeroLatencyReports = timing->sink_usec == 0;
+    zeroLatencyRun = zeroLatencyReports ? zeroLatencyRun + 1 : 0;
+    if (zeroLatencyRun >= minCycleSteps && readSteps.size() >= minCycleSteps) {
         for (const auto &step : readSteps)
             cycle = std::gcd(cycle, step.second);
     }
@@ -469,8 +476,9 @@ void PulseAudioEngine::Stream::tearDown()
     sinkLatencies.clear();
     readSteps.clear();
     cycleFrames = 0;
+    zeroLatencyReports = false;
+    zeroLatencyRun = 0;
     lastReadFrames = -1;
-    lastLatencyReportNs = 0;
     lastReportTimestampUs = -1;
     writeEnd = queuedEnd = soundsEnd = 0;
     failureReported = false;

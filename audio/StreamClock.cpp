@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 qint64 timeOfFrame(const StreamTimeline &timeline, qint64 frame)
@@ -128,12 +129,18 @@ void StreamClockFit::refit()
         intercept = meanP - slope * meanT;
     }
     if (cycleFrames > 0 && !kept.empty()) {
-        double highest = positions[kept.front()] - slope * seconds[kept.front()];
+        // Reports spread evenly over one cycle above the device. Now and then
+        // the server has read a cycle further ahead than usual; such reports
+        // lie above the band, a few in a window, so the band's top is taken
+        // at its k-th highest report, k being one in 40. The k-th highest of
+        // n reports lies on average k / (n + 1) of a cycle below the top.
+        std::vector<double> leads;
         for (size_t i : kept)
-            highest = std::max(highest, positions[i] - slope * seconds[i]);
-        // The highest of n reports lies on average a cycle / (n + 1) short of
-        // a whole cycle above the device.
-        intercept = highest - double(cycleFrames) + double(cycleFrames) / double(kept.size() + 1);
+            leads.push_back(positions[i] - slope * seconds[i]);
+        std::sort(leads.begin(), leads.end(), std::greater<double>());
+        const size_t k = std::max<size_t>(1, leads.size() / 40);
+        const double cycle = double(cycleFrames);
+        intercept = leads[k - 1] - cycle + cycle * double(k) / double(leads.size() + 1);
     }
 
     used = int(kept.size());

@@ -12,10 +12,12 @@
 //   earliest (read time - index of that first sample / rate) over such reads
 //   is therefore the best estimate of when capture index 0 was due.
 //
-// PipeWire's sink writes nothing while no stream plays, so the capture is a
-// series of stretches; each stretch is placed on the clock from its own
-// wakes. A new stretch starts where a wake comes more than stretchGapNs
-// later than the current stretch's timing allows.
+// PipeWire's sink writes nothing while no stream plays, and now and then
+// skips a block or two of its timeline (the recording then lacks them), so
+// the capture is a series of stretches; each stretch is placed on the clock
+// from its own wakes. A new stretch starts where wakes keep coming more than
+// shiftNs later than the current stretch's timing allows, shiftWakes of them
+// in a row; a single late wake is only the reader's own delay.
 
 #include <QProcess>
 #include <QString>
@@ -111,7 +113,8 @@ public:
         return int(stretches.size());
     }
 
-    static constexpr qint64 stretchGapNs = 100'000'000;
+    static constexpr qint64 shiftNs = 2'000'000;
+    static constexpr int shiftWakes = 10;
     static constexpr qint64 minWakeGapNs = 2'000'000;
 
 private:
@@ -169,10 +172,20 @@ private:
             if (!wake || !startsOnSample)
                 continue;
             const qint64 origin = t - first * 1'000'000'000LL / sampleRate;
-            if (stretches.empty() || origin > stretches.back().originNs + stretchGapNs)
+            if (stretches.empty()) {
                 stretches.push_back({first, origin});
-            else if (origin < stretches.back().originNs)
-                stretches.back().originNs = origin;
+            } else if (origin > stretches.back().originNs + shiftNs) {
+                if (lateWakes == 0 || origin < lateRun.originNs)
+                    lateRun = {lateWakes == 0 ? first : lateRun.firstIndex, origin};
+                if (++lateWakes >= shiftWakes) {
+                    stretches.push_back(lateRun);
+                    lateWakes = 0;
+                }
+            } else {
+                lateWakes = 0;
+                if (origin < stretches.back().originNs)
+                    stretches.back().originNs = origin;
+            }
         }
     }
 
@@ -184,6 +197,8 @@ private:
     mutable std::mutex mutex;
     std::vector<float> captured;
     std::vector<Stretch> stretches;
+    Stretch lateRun{0, 0};   // the wakes in a row that came late so far
+    int lateWakes = 0;
 };
 
 #endif // SINKCAPTURE_H

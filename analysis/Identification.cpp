@@ -164,6 +164,11 @@ LogisticFit fitLogistic(const QVector<BinomialRow> &allRows)
     // Delta method: the gradient of -a/b is (-1/b, a/b^2).
     const double ga = -1.0 / fit.slope, gb = fit.intercept / (fit.slope * fit.slope);
     fit.boundarySE = std::sqrt(ga * ga * varIntercept + 2 * ga * gb * covariance + gb * gb * varSlope);
+    // A flat fit has no point where the answers change over.
+    if (!std::isfinite(fit.boundary) || !std::isfinite(fit.boundarySE)) {
+        fit.reason = QStringLiteral("the answers do not change along the sound files (slope 0)");
+        return fit;
+    }
     fit.status = LogisticFit::Status::Ok;
     return fit;
 }

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/IdentificationCurveOverlay.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialPlayer.h"
 
@@ -111,6 +112,8 @@ MainWindow::~MainWindow()
 {
     // The audio stream stops with the player, which owns the engine.
     release(trialPlayer);
+
+    release(identificationCurve);
 
     // A chart view owns its chart, and the chart its series and axes: deleting
     // the view releases all of them once.

@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "analysis/Identification.h"
 #include "app/SessionSettings.h"
 #include "experiment/TrialJournal.h"
 #include "wav/WavFile.h"
@@ -22,6 +23,7 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class IdentificationCurveOverlay;
 class SubjectWindow;
 class TrialPlayer;
 struct SoundTiming;
@@ -114,6 +116,7 @@ private:
     void journalAnswer(qint32 answer, double reactionTimeMs);
     bool askToRetrySaving();
     void copyJournalBeside(const QString &resultsFilePath);
+    void writeSummaryBeside(const QString &path);
 
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;
@@ -196,6 +199,7 @@ private:
     QtCharts::QChartView *waveformChartView = nullptr;
     QtCharts::QChartView *spectrumChartView = nullptr;
     QtCharts::QChartView *trendChartView = nullptr;
+    IdentificationCurveOverlay *identificationCurve = nullptr;   // the fit on the trend chart and under it
     SubjectWindow *subjectWindow = nullptr;
     QElapsedTimer *reactionTimer = nullptr;
     qint32 reactionTimerStarts = 0;
@@ -228,6 +232,7 @@ private:
     qint64 scheduledOnsetNs = 0;       // when the next sound is due at the device
     QString audioDevice;               // the output to open; empty: the audio server's default
     TrialJournal trialJournal;
+    QVector<AnswerRecord> runAnswers;  // this run's answers, as journaled
     QString trialSoundProblem;         // why the current trial's file played as silence; empty when it loaded
     QString trialJournalFolder;        // where journals go; the data folder unless a test sets it
 

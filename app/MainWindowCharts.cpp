@@ -3,6 +3,8 @@
 
 #include "app/MainWindow.h"
 
+#include "app/IdentificationCurveOverlay.h"
+
 #include <QChart>
 #include <QChartView>
 #include <QGridLayout>
@@ -177,4 +179,9 @@ void MainWindow::createTrendChart()
     setup.columnSpan = 2;
     buildChart({trendSeries, trendAxisX, trendAxisY, trendChart, trendChartView},
                setup, {axisLabelFont, axisTitleFont, chartTitleFont}, gridLayoutCharts);
+    // The identification curve: drawn on this chart, described just under it.
+    if (!identificationCurve) {
+        identificationCurve = new IdentificationCurveOverlay(trendChart, trendAxisX, trendAxisY, gridLayoutCharts,
+                                                             setup.row + 1, setup.columnSpan);
+    }
 }

@@ -46,6 +46,7 @@ void MainWindow::updateMainwindow(int response)
         ++record.nT4;
     }
     record.reactionTimeSum += reactionTimeMs;
+    runAnswers.append({currentSoundIndex, response, reactionTimeMs, true});
 
     // On disk before anything else happens, so that a crash from here on
     // loses no answer.
@@ -84,7 +85,12 @@ void MainWindow::finishDataCollection()
     runActive = false;
     trialJournal.close();
 
-    settings.reactionTime = 1.23;
+    // The run's identification summary goes beside its journal first, so
+    // that it exists whatever happens to the results file.
+    if (!trialJournal.filePath().isEmpty())
+        writeSummaryBeside(trialJournal.filePath());
+
+    settings.reactionTime = meanReactionTimeMs(runAnswers);
     emit doneDataCollection(settings.soundDuration, settings.reactionTime, settings.mainParameter);
     if (settings.saveDataToFile)
         writeResultsFile();

@@ -38,6 +38,7 @@ void MainWindow::writeResultsFile()
             QString reason;
             if (saveFileAtomically(chosen, bytes, &reason)) {
                 copyJournalBeside(chosen);
+                writeSummaryBeside(chosen);
                 return;
             }
             QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
@@ -82,6 +83,24 @@ void MainWindow::copyJournalBeside(const QString &resultsFilePath)
                     QStringLiteral("The results were saved, but the trial journal could not be copied to\n%1\n"
                                    "It stays in\n%2")
                         .arg(journalCopyPath(resultsFilePath), journalPath),
+                    QMessageBox::Ok, this);
+    box.setEnabled(true);
+    box.exec();
+}
+
+void MainWindow::writeSummaryBeside(const QString &path)
+{
+    QStringList names;
+    for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+        names.append(record.fileName);
+    const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
+    const QString summaryPath = summaryPathBeside(path);
+    QString reason;
+    if (saveFileAtomically(summaryPath, summaryFileBytes(files, fitLogistic(binomialRows(files))), &reason))
+        return;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                    QStringLiteral("The identification summary could not be written to\n") + summaryPath
+                        + QStringLiteral("\n(") + reason + QStringLiteral(")."),
                     QMessageBox::Ok, this);
     box.setEnabled(true);
     box.exec();

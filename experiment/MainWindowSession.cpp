@@ -58,6 +58,7 @@ void MainWindow::on_pushButtonGo_clicked()
             subjectWindow, SLOT(finishExperiment(qreal,qreal,qint32)));
 
     runActive = true;
+    runAnswers.clear();
     runStartNs = monotonicNowNs();
     openTrialJournal();
     subjectWindow->show();
@@ -94,6 +95,7 @@ void MainWindow::abandonRun()
 void MainWindow::startSession()
 {
     settings.soundFiles.clear();
+    runAnswers.clear();
     trialOrder.clear();
     currentWavFilePath.clear();
 

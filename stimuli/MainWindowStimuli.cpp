@@ -9,6 +9,7 @@
 #include "stimuli/SoundFolder.h"
 #include "stimuli/Spectrum.h"
 #include "stimuli/TrialSound.h"
+#include "app/IdentificationCurveOverlay.h"
 #include "audio/AudioEngine.h"
 #include "experiment/TrialPlayer.h"
 
@@ -234,6 +235,25 @@ void MainWindow::updateTrendChart()
         trendAxisX->setTickCount(numSoundFiles > 1 ? numSoundFiles : 3);
     }
     trendSeries->replace(trendPoints);
-    trendRange = {0.0, trendAxisTop(trendCounts)};
+    double top = trendAxisTop(trendCounts);
+
+    // The listener's identification curve, refitted after every answer.
+    if (runAnswers.isEmpty() || numSoundFiles <= 0) {
+        identificationCurve->clear();
+    } else {
+        QStringList names;
+        for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+            names.append(record.fileName);
+        const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
+        int counted = 0;
+        for (const FileSummary &file : files)
+            counted += file.n;
+        // At the end of a run the curve is for the session's repetitions.
+        const double answersPerFile = runAnswers.size() >= trialOrder.size() ? double(repetitions)
+                                                                            : double(counted) / numSoundFiles;
+        top = std::max(top, std::ceil(identificationCurve->show(fitLogistic(binomialRows(files)), answersPerFile,
+                                                                1.0, numSoundFiles)));
+    }
+    trendRange = {0.0, top};
     trendAxisY->setRange(trendRange[0], trendRange[1]);
 }

@@ -107,7 +107,9 @@ void MainWindowTester::builtCharts()
     // Wired: the view shows the chart, the chart holds the series, and the
     // series is drawn against the two axes at the bottom and left edges.
     QCOMPARE(c.view->chart(), c.chart);
-    QCOMPARE(c.chart->series(), QList<QAbstractSeries *>{c.series});
+    // The trend chart also holds the identification curve and its boundary.
+    QCOMPARE(c.chart->series().first(), c.series);
+    QCOMPARE(c.chart->series().size(), Which(which) == Trend ? 3 : 1);
     QCOMPARE(c.chart->axes(Qt::Horizontal), QList<QAbstractAxis *>{c.axisX});
     QCOMPARE(c.chart->axes(Qt::Vertical), QList<QAbstractAxis *>{c.axisY});
     QCOMPARE(c.axisX->alignment(), Qt::AlignBottom);
@@ -201,13 +203,13 @@ void MainWindowTester::secondBuildChangesNothing()
 {
     const Chart before[] = {chart(Waveform), chart(Spectrum), chart(Trend)};
     QGridLayout *grid = window->gridLayoutCharts;
-    QCOMPARE(grid->count(), 3);
+    QCOMPARE(grid->count(), 4);   // three charts and the fit's line
 
     window->createWaveformChart();
     window->createSpectrumChart();
     window->createTrendChart();
 
-    QCOMPARE(grid->count(), 3);
+    QCOMPARE(grid->count(), 4);
     for (Which which : {Waveform, Spectrum, Trend}) {
         const Chart &was = before[which];
         const Chart now = chart(which);
@@ -216,7 +218,7 @@ void MainWindowTester::secondBuildChangesNothing()
         QCOMPARE(now.axisY, was.axisY);
         QCOMPARE(now.chart, was.chart);
         QCOMPARE(now.view, was.view);
-        QCOMPARE(now.chart->series().size(), 1);
+        QCOMPARE(now.chart->series().size(), which == Trend ? 3 : 1);
         QCOMPARE(now.chart->axes().size(), 2);
         QCOMPARE(now.series->attachedAxes().size(), 2);
     }

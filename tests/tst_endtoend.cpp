@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
+#include "analysis/Identification.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
@@ -160,7 +161,9 @@ void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, 
     QCOMPARE(run.answers.size(), trials);
     QCOMPARE(run.requestedOnsetNs.size(), trials);
     QCOMPARE(run.buttonsOnNs.size(), trials);
-    QCOMPARE(done.first().at(1).toDouble(), 1.23);
+    // The run's mean reaction time, over the answers the journal holds.
+    QCOMPARE(done.first().at(1).toDouble(), meanReactionTimeMs(w.runAnswers));
+    QVERIFY(done.first().at(1).toDouble() > 0.0);
 }
 
 void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString &folder,
@@ -301,6 +304,18 @@ void MainWindowTester::practiceThenExperiment()
     }
     QTRY_COMPARE(driver.pending(), 0);
     QVERIFY(QFile::exists(resultsPath));
+
+    // The identification summary, beside the results and beside the
+    // journal, the same bytes in both.
+    QFile summary(dir.filePath(QStringLiteral("results/S07_practice_1_summary.tsv")));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    const QByteArray summaryBytes = summary.readAll();
+    QFile journalSummary(summaryPathBeside(w.trialJournal.filePath()));
+    QVERIFY(journalSummary.open(QIODevice::ReadOnly));
+    QCOMPARE(journalSummary.readAll(), summaryBytes);
+    const QList<QByteArray> summaryLines = summaryBytes.split('\n');
+    QVERIFY(summaryLines.first().startsWith("# fit\t"));
+    QVERIFY(summaryBytes.contains("\r\ns1.wav\t1\t3\t" + QByteArray::number(nT2[0]) + "\t"));
     checkCapture(w, practice, practiceFolder, practiceStart, "practice");
 
     // The listener closes the window with "Done"; the experimenter gets the
@@ -332,7 +347,8 @@ void MainWindowTester::practiceThenExperiment()
     const QString keep = qEnvironmentVariable("TARQUEL_KEEP_RUN_FILES");
     if (!keep.isEmpty()) {
         QDir().mkpath(keep);
-        QFile::copy(resultsPath, QDir(keep).filePath(QFileInfo(resultsPath).fileName()));
+        for (const QFileInfo &info : QDir(dir.filePath(QStringLiteral("results"))).entryInfoList(QDir::Files))
+            QFile::copy(info.filePath(), QDir(keep).filePath(info.fileName()));
         for (const QFileInfo &info : QDir(dir.filePath(QStringLiteral("sessions"))).entryInfoList(QDir::Files))
             QFile::copy(info.filePath(), QDir(keep).filePath(info.fileName()));
     }

@@ -73,6 +73,8 @@ void IdentificationTest::notEstimable()
     QCOMPARE(describeFit(one), QStringLiteral("no fit: fewer than 3 sound files have answers"));
     const LogisticFit same = fitLogistic({{1, 3, 3}, {2, 3, 3}, {3, 3, 3}, {4, 0, 0}});
     QCOMPARE(describeFit(same), QStringLiteral("no fit: every answer is \"Tone 2\""));
+    const LogisticFit flat = fitLogistic({{1, 3, 3}, {2, 3, 0}, {3, 3, 3}});
+    QCOMPARE(describeFit(flat), QStringLiteral("no fit: the answers do not change along the sound files (slope 0)"));
     // Two mixed files with answers that cross: a fit, with a negative slope.
     const LogisticFit ok = fitLogistic({{1, 3, 3}, {2, 3, 2}, {3, 3, 2}, {4, 3, 0}});
     QCOMPARE(ok.status, LogisticFit::Status::Ok);

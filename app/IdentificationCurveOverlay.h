@@ -1,0 +1,47 @@
+#ifndef IDENTIFICATIONCURVEOVERLAY_H
+#define IDENTIFICATIONCURVEOVERLAY_H
+
+class QGridLayout;
+class QLabel;
+struct LogisticFit;
+
+namespace QtCharts {
+class QChart;
+class QLineSeries;
+class QValueAxis;
+} // namespace QtCharts
+
+// The listener's identification curve on the response-trend chart: the
+// fitted logistic as expected "Tone 2" counts on the chart's own axes, a
+// vertical line at the category boundary, and the fit in words on a line of
+// its own under the chart.
+class IdentificationCurveOverlay
+{
+public:
+    // Adds two series to chart on its axes, and the line of text to grid at
+    // row, across columnSpan columns.
+    IdentificationCurveOverlay(QtCharts::QChart *chart, QtCharts::QValueAxis *axisX,
+                               QtCharts::QValueAxis *axisY, QGridLayout *grid, int row, int columnSpan);
+    ~IdentificationCurveOverlay();
+    IdentificationCurveOverlay(const IdentificationCurveOverlay &) = delete;
+    IdentificationCurveOverlay &operator=(const IdentificationCurveOverlay &) = delete;
+
+    // No answers yet: nothing drawn, no text.
+    void clear();
+    // Draws the fit for files from xFrom to xTo with answersPerFile answers
+    // each (the curve is P("Tone 2") times that), or only its text when it
+    // has no curve. Returns the highest value drawn, for the y axis.
+    double show(const LogisticFit &fit, double answersPerFile, double xFrom, double xTo);
+
+    QLabel *label() const { return text; }
+    QtCharts::QLineSeries *curveSeries() const { return curve; }
+    QtCharts::QLineSeries *boundarySeries() const { return boundary; }
+
+private:
+    QtCharts::QValueAxis *axisY;
+    QtCharts::QLineSeries *curve;
+    QtCharts::QLineSeries *boundary;
+    QLabel *text;
+};
+
+#endif // IDENTIFICATIONCURVEOVERLAY_H

@@ -292,5 +292,8 @@ QByteArray summaryFileBytes(const QVector<FileSummary> &files, const LogisticFit
 QString summaryPathBeside(const QString &path)
 {
     const QFileInfo info(path);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral("_summary.tsv"));
+    QString base = info.fileName();
+    if (base.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive) || base.endsWith(QLatin1String(".tsv"), Qt::CaseInsensitive))
+        base.chop(4);
+    return info.dir().filePath(base + QStringLiteral("_summary.tsv"));
 }

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/IdentificationCurveOverlay.h"
+#include "app/LabOptionsPanel.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialPlayer.h"
 
@@ -114,6 +115,7 @@ MainWindow::~MainWindow()
     release(trialPlayer);
 
     release(identificationCurve);
+    release(labOptions);
 
     // A chart view owns its chart, and the chart its series and axes: deleting
     // the view releases all of them once.
@@ -186,6 +188,9 @@ void MainWindow::setupLayout()
     int row = 2;
     for (QHBoxLayout *layout : rows)
         gridLayoutParameters->addLayout(layout, row++, 0, 1, 4, Qt::Alignment());
+    // The lab's own rows: listener screen, audio output, breaks.
+    if (!labOptions)
+        labOptions = new LabOptionsPanel(gridLayoutParameters, row, 4, this);
 
     gridLayoutMain->addLayout(gridLayoutParameters, 0, 0, 1, 1);
     gridLayoutMain->addLayout(gridLayoutCharts, 0, 1, 1, 1);

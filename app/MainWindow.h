@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "analysis/Identification.h"
+#include "app/RememberedSettings.h"
 #include "app/SessionSettings.h"
 #include "experiment/TrialJournal.h"
 #include "wav/WavFile.h"
@@ -24,6 +25,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class IdentificationCurveOverlay;
+class LabOptionsPanel;
+class QCloseEvent;
 class SubjectWindow;
 class TrialPlayer;
 struct SoundTiming;
@@ -70,10 +73,19 @@ private slots:
     void on_lineEditSesNum_textChanged(const QString &arg1);
     void refreshMainWindow();
 
+protected:
+    // Closing the window from its frame during a run asks first, then ends
+    // the run as the listener's window would.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     // Construction and the session panel (app/).
     void setupLayout();
     void initializeState();
+    // What is remembered between starts: read into the panel at start,
+    // written when it changes.
+    void applyRememberedSettings();
+    void rememberSettings();
     void updateOutputFileName();
     void updateProgressText();
 
@@ -114,6 +126,9 @@ private:
     void abandonRun();
     void openTrialJournal();
     void journalAnswer(qint32 answer, double reactionTimeMs);
+    bool breakIsDue() const;
+    void startBreak();
+    void endBreak();
     bool askToRetrySaving();
     void copyJournalBeside(const QString &resultsFilePath);
     void writeSummaryBeside(const QString &path);
@@ -200,6 +215,7 @@ private:
     QtCharts::QChartView *spectrumChartView = nullptr;
     QtCharts::QChartView *trendChartView = nullptr;
     IdentificationCurveOverlay *identificationCurve = nullptr;   // the fit on the trend chart and under it
+    LabOptionsPanel *labOptions = nullptr;   // listener screen, audio output, breaks
     SubjectWindow *subjectWindow = nullptr;
     QElapsedTimer *reactionTimer = nullptr;
     qint32 reactionTimerStarts = 0;
@@ -231,6 +247,8 @@ private:
     qint64 soundReferenceNs = 0;       // the last message from the listener: the next sound counts from it
     qint64 scheduledOnsetNs = 0;       // when the next sound is due at the device
     QString audioDevice;               // the output to open; empty: the audio server's default
+    RememberedSettings remembered;     // as last read or written
+    qint64 breakStartNs = 0;           // when the listener's current break began; 0: no break
     TrialJournal trialJournal;
     QVector<AnswerRecord> runAnswers;  // this run's answers, as journaled
     QString trialSoundProblem;         // why the current trial's file played as silence; empty when it loaded

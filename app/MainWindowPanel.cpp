@@ -4,7 +4,10 @@
 
 #include "app/MainWindow.h"
 
+#include "app/LabOptionsPanel.h"
 #include "app/SessionText.h"
+#include "common/WindowPlacement.h"
+#include "experiment/TrialPlayer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -78,6 +81,33 @@ void MainWindow::initializeState()
 
     reactionTimer = new QElapsedTimer;
     setupPlaybackFormat();
+    applyRememberedSettings();
+}
+
+void MainWindow::applyRememberedSettings()
+{
+    remembered = loadRememberedSettings();
+    if (!remembered.outputFolder.isEmpty()) {
+        settings.outputPath = remembered.outputFolder;
+        lineEditOutputFilePath->setText(settings.outputPath);
+    }
+    labOptions->setListenerScreens(listenerScreenChoices(describeScreens(), screenIndexOf(this)),
+                                   remembered.listenerScreen);
+    labOptions->setAudioOutputs(trialPlayer->engine() ? trialPlayer->engine()->outputDevices()
+                                                      : QVector<AudioDeviceDescription>(),
+                                remembered.audioOutput);
+    labOptions->setBreakEvery(remembered.breakEvery);
+    audioDevice = labOptions->audioOutput();
+    connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::rememberSettings);
+}
+
+void MainWindow::rememberSettings()
+{
+    remembered.listenerScreen = labOptions->listenerScreen();
+    remembered.audioOutput = labOptions->audioOutput();
+    remembered.breakEvery = labOptions->breakEvery();
+    audioDevice = remembered.audioOutput;
+    saveRememberedSettings(remembered);
 }
 
 void MainWindow::on_comboBoxSesType_currentIndexChanged(int index)

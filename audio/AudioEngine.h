@@ -39,6 +39,13 @@ struct AudioOutputInfo
     QString volume;           // the stream's volume as set, e.g. "100 %"
 };
 
+// An output device the audio server offers.
+struct AudioDeviceDescription
+{
+    QString name;          // what open() takes
+    QString description;   // what a person recognises it by
+};
+
 // One output stream, opened once at a rate and running from then on, playing
 // silence between sounds. Each sound is placed so that its first sample
 // reaches the device at a requested time; the engine reports where it went.
@@ -78,6 +85,9 @@ public:
     virtual qint64 outputLatencyNs() const = 0;
     // The highest rate open() can accept, Hz.
     virtual int maximumRateHz() const = 0;
+    // The outputs that open() can be given; empty when none can be listed
+    // (no audio server).
+    virtual QVector<AudioDeviceDescription> outputDevices() const = 0;
 
 signals:
     void soundPlaced(const SoundTiming &timing);

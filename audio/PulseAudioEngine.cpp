@@ -734,3 +734,58 @@ int PulseAudioEngine::underrunCount() const
     pa_threaded_mainloop_unlock(d->loop);
     return count;
 }
+
+namespace {
+
+struct SinkListing
+{
+    pa_mainloop *loop = nullptr;
+    QVector<AudioDeviceDescription> devices;
+    bool done = false;
+};
+
+void listSink(pa_context *, const pa_sink_info *info, int eol, void *userdata)
+{
+    auto *listing = static_cast<SinkListing *>(userdata);
+    if (eol || !info) {
+        listing->done = true;
+        return;
+    }
+    listing->devices.append({QString::fromUtf8(info->name), QString::fromUtf8(info->description)});
+}
+
+} // namespace
+
+// A short connection of its own, on a plain main loop run here: the list is
+// wanted before any stream is open, and once per start.
+QVector<AudioDeviceDescription> PulseAudioEngine::outputDevices() const
+{
+    SinkListing listing;
+    listing.loop = pa_mainloop_new();
+    if (!listing.loop)
+        return {};
+    pa_context *context = pa_context_new(pa_mainloop_get_api(listing.loop), "Auditory Tarquel");
+    const qint64 deadline = monotonicNowNs() + connectTimeoutNs;
+    pa_operation *operation = nullptr;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        while (monotonicNowNs() < deadline && !listing.done) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state))
+                break;
+            if (state == PA_CONTEXT_READY && !operation)
+                operation = pa_context_get_sink_info_list(context, listSink, &listing);
+            // One turn of the loop, waiting at most 10 ms.
+            if (pa_mainloop_prepare(listing.loop, 10'000) < 0 || pa_mainloop_poll(listing.loop) < 0
+                || pa_mainloop_dispatch(listing.loop) < 0)
+                break;
+        }
+    }
+    if (operation)
+        pa_operation_unref(operation);
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(listing.loop);
+    return listing.done ? listing.devices : QVector<AudioDeviceDescription>();
+}

@@ -28,6 +28,7 @@ public:
     AudioOutputInfo outputInfo() const override;
     qint64 outputLatencyNs() const override;
     int maximumRateHz() const override;
+    QVector<AudioDeviceDescription> outputDevices() const override;
 
     // Underruns of the stream since open(): the server found no data where
     // it needed some. Each one is also written to the debug log.

@@ -252,3 +252,11 @@ int QtAudioEngine::maximumRateHz() const
     // The highest rate the audio servers under Qt's output take (PulseAudio's).
     return 384000;
 }
+
+QVector<AudioDeviceDescription> QtAudioEngine::outputDevices() const
+{
+    QVector<AudioDeviceDescription> devices;
+    for (const QAudioDeviceInfo &info : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput))
+        devices.append({info.deviceName(), info.deviceName()});
+    return devices;
+}

@@ -29,6 +29,7 @@ public:
     AudioOutputInfo outputInfo() const override;
     qint64 outputLatencyNs() const override;
     int maximumRateHz() const override;
+    QVector<AudioDeviceDescription> outputDevices() const override;
 
     struct Output;
 

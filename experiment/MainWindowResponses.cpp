@@ -3,7 +3,9 @@
 
 #include "app/MainWindow.h"
 
+#include "app/LabOptionsPanel.h"
 #include "experiment/TrialPlayer.h"
+#include "subject/SubjectWindow.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -18,6 +20,9 @@ void MainWindow::updateMainwindow(int response)
 
     if (response == 0) {
         qDebug() << "Test just started";
+        // The start of the run, or the end of a break: timing resumes from
+        // the press.
+        endBreak();
         soundReferenceNs = arrivalNs;
         scheduleNextSound();
         return;
@@ -61,7 +66,10 @@ void MainWindow::updateMainwindow(int response)
         updateSpectrumChart();
         showSoundFileName();
         updateProgressText();
-        scheduleNextSound();
+        if (breakIsDue())
+            startBreak();
+        else
+            scheduleNextSound();
     } else {
         finishDataCollection();
     }
@@ -118,6 +126,31 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
     row.soundEndMs = double(timing.endNs - runStartNs) / 1e6;
     row.onsetErrorMs = double(timing.onsetErrorNs()) / 1e6;
     row.outputLatencyMs = double(timing.latencyNs) / 1e6;
+    row.input = subjectWindow && subjectWindow->lastInput() == SubjectWindow::Input::Key ? QStringLiteral("key")
+                                                                                          : QStringLiteral("mouse");
     if (!trialJournal.append(row))
         qWarning() << "The trial journal could not be written:" << trialJournal.filePath();
+}
+
+bool MainWindow::breakIsDue() const
+{
+    const int every = labOptions ? labOptions->breakEvery() : 0;
+    return every > 0 && !runAnswers.isEmpty() && runAnswers.size() % every == 0;
+}
+
+void MainWindow::startBreak()
+{
+    breakStartNs = monotonicNowNs();
+    if (subjectWindow)
+        subjectWindow->showBreak();
+}
+
+void MainWindow::endBreak()
+{
+    if (breakStartNs == 0)
+        return;
+    const double seconds = double(monotonicNowNs() - breakStartNs) / 1e9;
+    breakStartNs = 0;
+    trialJournal.appendNote(QStringLiteral("break after trial ") + QString::number(runAnswers.size())
+                            + QStringLiteral("\tlength (s)\t") + QString::number(seconds, 'f', 1));
 }

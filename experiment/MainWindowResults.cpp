@@ -11,7 +11,9 @@
 void MainWindow::writeResultsFile()
 {
     const QByteArray bytes = resultsFileBytes(settings.soundFiles);
-    QString proposedPath = settings.outputPath + QStringLiteral("/") + settings.outputFileName;
+    // An earlier session's file of the same name is never proposed: the
+    // next free name is ("-2", "-3" ...); the session number stays as typed.
+    QString proposedPath = freeFilePath(settings.outputPath + QStringLiteral("/") + settings.outputFileName);
 
     for (;;) {
         // The main window stays disabled until the listener's window closes;
@@ -20,7 +22,6 @@ void MainWindow::writeResultsFile()
                            QStringLiteral("All files (*.*);; Text files (*.txt)"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         dialog.selectNameFilter(QStringLiteral("Text files (*.txt)"));
         dialog.setEnabled(true);
         const QString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0)
@@ -37,6 +38,8 @@ void MainWindow::writeResultsFile()
 
             QString reason;
             if (saveFileAtomically(chosen, bytes, &reason)) {
+                remembered.outputFolder = settings.outputPath;
+                saveRememberedSettings(remembered);
                 copyJournalBeside(chosen);
                 writeSummaryBeside(chosen);
                 return;
@@ -75,14 +78,14 @@ void MainWindow::copyJournalBeside(const QString &resultsFilePath)
         return;
     QFile journal(journalPath);
     QString reason;
-    if (journal.open(QIODevice::ReadOnly)
-        && saveFileAtomically(journalCopyPath(resultsFilePath), journal.readAll(), &reason)) {
+    // Beside a results file the experimenter chose to replace, an earlier
+    // copy is kept: the new one takes the next free name.
+    const QString copyPath = freeFilePath(journalCopyPath(resultsFilePath));
+    if (journal.open(QIODevice::ReadOnly) && saveFileAtomically(copyPath, journal.readAll(), &reason))
         return;
-    }
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                    QStringLiteral("The results were saved, but the trial journal could not be copied to\n%1\n"
-                                   "It stays in\n%2")
-                        .arg(journalCopyPath(resultsFilePath), journalPath),
+                    QStringLiteral("The results were saved, but the trial journal could not be copied to\n")
+                        + copyPath + QStringLiteral("\nIt stays in\n") + journalPath,
                     QMessageBox::Ok, this);
     box.setEnabled(true);
     box.exec();
@@ -94,7 +97,9 @@ void MainWindow::writeSummaryBeside(const QString &path)
     for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
         names.append(record.fileName);
     const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
-    const QString summaryPath = summaryPathBeside(path);
+    // Never over an earlier summary: beside the results that of an earlier
+    // session may be there.
+    const QString summaryPath = freeFilePath(summaryPathBeside(path));
     QString reason;
     if (saveFileAtomically(summaryPath, summaryFileBytes(files, fitLogistic(binomialRows(files))), &reason))
         return;

@@ -4,7 +4,12 @@
 #include "app/MainWindow.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
+#include "app/LabOptionsPanel.h"
+#include "common/WindowPlacement.h"
 #include "subject/SubjectWindow.h"
+
+#include <QCloseEvent>
+#include <QDebug>
 
 #include <QComboBox>
 #include <QCheckBox>
@@ -59,9 +64,46 @@ void MainWindow::on_pushButtonGo_clicked()
 
     runActive = true;
     runAnswers.clear();
+    breakStartNs = 0;
     runStartNs = monotonicNowNs();
     openTrialJournal();
-    subjectWindow->show();
+    // A chosen screen that is no longer connected gets the default window.
+    if (showListenerWindow(subjectWindow, labOptions->listenerScreen(), this).fellBack)
+        qWarning().noquote() << "The listener's screen" << labOptions->listenerScreen()
+                             << "is not connected; the listener's window opens on this screen instead.";
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!runActive) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Question"),
+                         QStringLiteral("A run is in progress. Do you want to stop it and quit?\n"
+                                        "No results file is written; every answer given so far is kept "
+                                        "in the trial journal."),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    question.setEnabled(true);
+    if (question.exec() != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    // Exactly as when the listener's window closes mid-run.
+    const QString journalPath = trialJournal.filePath();
+    abandonRun();
+    if (subjectWindow)
+        subjectWindow->dismiss();
+    refreshMainWindow();
+    if (!journalPath.isEmpty()) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
+                        QStringLiteral("The run was stopped. Every answer given is kept in the trial journal:\n")
+                            + journalPath,
+                        QMessageBox::Ok, this);
+        box.exec();
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::refreshMainWindow()

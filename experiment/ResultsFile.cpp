@@ -53,3 +53,19 @@ QString journalCopyPath(const QString &resultsFilePath)
         base.chop(4);
     return info.dir().filePath(base + QStringLiteral("_trials.tsv"));
 }
+
+QString freeFilePath(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return path;
+    const QFileInfo info(path);
+    const QString suffix = info.suffix();
+    const QString stem = suffix.isEmpty() ? info.fileName() : info.fileName().chopped(suffix.size() + 1);
+    for (int n = 2;; ++n) {
+        const QString name = stem + QStringLiteral("-") + QString::number(n)
+                             + (suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix);
+        const QString candidate = info.dir().filePath(name);
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+    }
+}

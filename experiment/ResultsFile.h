@@ -24,4 +24,9 @@ bool saveFileAtomically(const QString &filePath, const QByteArray &bytes,
 // "<results name without .txt>_trials.tsv" in the results file's folder.
 QString journalCopyPath(const QString &resultsFilePath);
 
+// A path where no file is yet: path itself when it is free, otherwise the
+// first free one of "<name>-2.<suffix>", "<name>-3.<suffix>" ... in the same
+// folder ("S01_practice001.txt" -> "S01_practice001-2.txt").
+QString freeFilePath(const QString &path);
+
 #endif // RESULTSFILE_H

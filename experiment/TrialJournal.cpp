@@ -46,7 +46,7 @@ QByteArray journalHeaderText(const JournalHeader &header)
             + (audio.resampled ? QStringLiteral("resampled by the server") : QStringLiteral("not resampled"))
             + QStringLiteral("\tvolume ") + audio.volume + QLatin1Char('\n');
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
-                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\n");
+                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\n");
     return text.toUtf8();
 }
 
@@ -56,7 +56,7 @@ QByteArray journalRowText(const JournalRow &row)
     const auto ms = [](double value) { return QString::number(value, 'f', 2); };
     const QStringList fields{QString::number(row.trialNumber), row.soundFileName, QString::number(row.answer),
                              ms(row.reactionTimeMs), QString::number(row.sinceRunStartMs), ms(row.soundOnsetMs),
-                             ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs)};
+                             ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs), row.input};
     return (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();
 }
 

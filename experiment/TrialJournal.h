@@ -40,6 +40,7 @@ struct JournalRow
     double soundEndMs = 0.0;
     double onsetErrorMs = 0.0;     // estimated onset minus the time it was due
     double outputLatencyMs = 0.0;  // the output latency in use
+    QString input = QStringLiteral("mouse");   // how the answer was given: "mouse" or "key"
 };
 
 // The text of a journal: header lines start with "# ", then a line of column

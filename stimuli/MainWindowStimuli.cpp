@@ -47,7 +47,7 @@ void MainWindow::selectSoundFolder()
 {
     settings.soundFiles.clear();
     for (;;) {
-        settings.folderDialogDir = desktopFolder();
+        settings.folderDialogDir = remembered.stimulusFolder.isEmpty() ? desktopFolder() : remembered.stimulusFolder;
         const QString folder = chooseSoundFolder
             ? chooseSoundFolder(settings.folderDialogDir)
             : QFileDialog::getExistingDirectory(this, QStringLiteral("Select a folder"),
@@ -83,6 +83,8 @@ void MainWindow::selectSoundFolder()
         }
 
         settings.wavPath = folder;
+        remembered.stimulusFolder = folder;
+        saveRememberedSettings(remembered);
         for (const QString &name : names) {
             SoundFileRecord record;
             record.folder = folder;

@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,6 +29,8 @@ SubjectWindow::SubjectWindow(QWidget *parent)
     , pushButtonIAmReady(new QPushButton(QStringLiteral("I am ready")))
     , pushButtonDone(new QPushButton(QStringLiteral("Done")))
     , labelThreshold(new QLabel(QStringLiteral("Threshold = ")))
+    , labelBreak(new QLabel(QStringLiteral("Break: take a rest, then press I am ready.")))
+    , labelKeys(new QLabel(QStringLiteral("Keys: 2 = Tone 2, 4 = Tone 4, Space or Enter = I am ready")))
     , gridLayout(new QGridLayout)
     , widgetCentral(new QWidget)
 {
@@ -56,6 +59,10 @@ SubjectWindow::~SubjectWindow()
     pushButtonDone = nullptr;
     delete labelThreshold;
     labelThreshold = nullptr;
+    delete labelBreak;
+    labelBreak = nullptr;
+    delete labelKeys;
+    labelKeys = nullptr;
     delete gridLayout;
     gridLayout = nullptr;
     if (centralWidget() == widgetCentral)
@@ -74,6 +81,8 @@ void SubjectWindow::setupLayout()
     gridLayout->addWidget(labelThreshold, 1, 0, 1, 4, Qt::Alignment());
     gridLayout->addWidget(pushButtonIAmReady, 2, 1, 1, 2, Qt::Alignment());
     gridLayout->addWidget(pushButtonDone, 3, 1, 1, 2, Qt::Alignment());
+    gridLayout->addWidget(labelBreak, 4, 0, 1, 4, Qt::Alignment());
+    gridLayout->addWidget(labelKeys, 5, 0, 1, 4, Qt::Alignment());
     widgetCentral->setLayout(gridLayout);
     setCentralWidget(widgetCentral);
 
@@ -82,6 +91,19 @@ void SubjectWindow::setupLayout()
     labelThreshold->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     labelThreshold->setAlignment(Qt::AlignHCenter);
     labelThreshold->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    // The keys are the window's own (keyPressEvent): no button takes the
+    // keyboard focus, so Space can never press an answer button.
+    for (QPushButton *button : {pushButtonChoice2, pushButtonChoice4, pushButtonIAmReady, pushButtonDone})
+        button->setFocusPolicy(Qt::NoFocus);
+    pushButtonChoice2->setToolTip(QStringLiteral("Key 2"));
+    pushButtonChoice4->setToolTip(QStringLiteral("Key 4"));
+    pushButtonIAmReady->setToolTip(QStringLiteral("Space or Enter"));
+    for (QLabel *label : {labelBreak, labelKeys}) {
+        label->setAlignment(Qt::AlignHCenter);
+        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    labelBreak->hide();
 
     pushButtonChoice2->hide();
     pushButtonChoice4->hide();
@@ -102,7 +124,9 @@ void SubjectWindow::on_pushButtonIAmReady_clicked()
     pushButtonChoice4->show();
     pushButtonIAmReady->hide();
     pushButtonDone->hide();
+    labelBreak->hide();
     emit subjectResponded(0);
+    input = Input::Mouse;
 }
 
 void SubjectWindow::enableAllChoiceButtons()
@@ -135,12 +159,14 @@ void SubjectWindow::on_pushButtonChoice2_clicked()
     // has ended.
     setEnabled(false);
     emit subjectResponded(2);
+    input = Input::Mouse;
 }
 
 void SubjectWindow::on_pushButtonChoice4_clicked()
 {
     setEnabled(false);
     emit subjectResponded(4);
+    input = Input::Mouse;
 }
 
 void SubjectWindow::finishExperiment(qreal threshold, qreal reactionTime, qint32 mainParameter)
@@ -158,6 +184,39 @@ void SubjectWindow::dismiss()
     if (isFullScreen())
         showNormal();
     hide();
+}
+
+void SubjectWindow::showBreak()
+{
+    pushButtonChoice2->hide();
+    pushButtonChoice4->hide();
+    pushButtonDone->hide();
+    labelBreak->show();
+    pushButtonIAmReady->show();
+    setEnabled(true);
+}
+
+void SubjectWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->isAutoRepeat()) {
+        event->accept();
+        return;
+    }
+    const int key = event->key();
+    QPushButton *button = nullptr;
+    if (key == Qt::Key_2 || key == Qt::Key_4) {
+        button = key == Qt::Key_2 ? pushButtonChoice2 : pushButtonChoice4;
+    } else if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+        button = pushButtonIAmReady;
+    }
+    // Exactly the buttons' rules: a key answers only where a click would.
+    if (!button || !isEnabled() || !button->isVisible() || !button->isEnabled()) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    input = Input::Key;
+    button->click();
 }
 
 void SubjectWindow::closeEvent(QCloseEvent *event)

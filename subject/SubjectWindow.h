@@ -5,6 +5,7 @@
 
 class QCloseEvent;
 class QGridLayout;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -31,6 +32,14 @@ public:
     // leaves full screen first, and does not report itself closed.
     void dismiss();
 
+    // A break: the answer buttons go, the break text and "I am ready" come.
+    // The run goes on from the listener's press, as at its start.
+    void showBreak();
+
+    // How the last message was given: by the mouse (or any click) or by a key.
+    enum class Input { Mouse, Key };
+    Input lastInput() const { return input; }
+
 signals:
     void subjectResponded(int response);
     void subjectWindowClosed();
@@ -50,6 +59,10 @@ private slots:
 protected:
     // Runs for "Done" and for the window frame alike: asks before closing.
     void closeEvent(QCloseEvent *event) override;
+    // Keys 2 and 4 (main row or keypad) answer under the buttons' rules;
+    // Space, Return and Enter press "I am ready" while it is shown. A key
+    // that repeats because it is held down counts for nothing.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void setupLayout();
@@ -59,11 +72,14 @@ private:
     QPushButton *pushButtonIAmReady = nullptr;
     QPushButton *pushButtonDone = nullptr;
     QLabel *labelThreshold = nullptr;
+    QLabel *labelBreak = nullptr;
+    QLabel *labelKeys = nullptr;
     QGridLayout *gridLayout = nullptr;
     QWidget *widgetCentral = nullptr;
     bool centerOnScreen = true;
     double widthFraction = 0.3;    // of the primary screen's available width
     double heightFraction = 0.2;   // of the primary screen's available height
+    Input input = Input::Mouse;
 
     // Tests drive the window through its private members.
     friend class SubjectWindowTester;

@@ -9,6 +9,8 @@
 #include "audio/AudioEngineFactory.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -87,6 +89,11 @@ public:
     }
     qint64 outputLatencyNs() const override { return 5'000'000; }
     int maximumRateHz() const override { return 768000; }
+    QVector<AudioDeviceDescription> outputDevices() const override
+    {
+        return {{QStringLiteral("fake_speakers"), QStringLiteral("Fake speakers")},
+                {QStringLiteral("fake_booth"), QStringLiteral("Fake booth headphones")}};
+    }
 
     // The output stops for good, as when the audio server goes away.
     void fail(const QString &reason)
@@ -109,12 +116,22 @@ private:
     quint64 cancelledUpTo = 0;
 };
 
+// The program's remembered settings, kept apart from the user's own (Qt's
+// test location) and empty at the start of every test program.
+inline void forgetRememberedSettings()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("tarquel"), QStringLiteral("tarquel"))
+        .clear();
+}
+
 // QTEST_MAIN for the window tests: every engine the windows make is a fake.
 #define TARQUEL_FAKE_AUDIO_TEST_MAIN(TestObject)                            \
     int main(int argc, char *argv[])                                        \
     {                                                                       \
         QApplication app(argc, argv);                                       \
         app.setAttribute(Qt::AA_Use96Dpi, true);                            \
+        forgetRememberedSettings();                                         \
         replaceAudioEngineMaker([] { return new FakeAudioEngine; });        \
         TestObject tc;                                                      \
         QTEST_SET_MAIN_SOURCE_PATH                                          \

@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVector>
 
@@ -68,6 +70,7 @@ public:
         QString title;
         QString text;
         bool enabled = false;
+        QString proposedFile;   // a file dialog's file name as it opened
     };
 
     ModalDriver()
@@ -110,7 +113,9 @@ private:
             if (!edit)
                 return false;
             edit->setText(path);
-            QMetaObject::invokeMethod(dialog, "accept");
+            // Queued: accepting may ask a question of its own (replace an
+            // existing file?), which the next step answers.
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
             return true;
         };
     }
@@ -125,6 +130,8 @@ private:
         s.title = widget->windowTitle();
         if (auto *box = qobject_cast<QMessageBox *>(widget))
             s.text = box->text();
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget))
+            s.proposedFile = dialog->selectedFiles().value(0);
         s.enabled = widget->isEnabled();
         if (steps.first()(widget)) {
             steps.removeFirst();
@@ -158,6 +165,9 @@ inline int finishWithoutTeardown(int status)
     {                                                            \
         QApplication app(argc, argv);                            \
         app.setAttribute(Qt::AA_Use96Dpi, true);                 \
+        QStandardPaths::setTestModeEnabled(true);                \
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, \
+                  QStringLiteral("tarquel"), QStringLiteral("tarquel")).clear(); \
         TestObject tc;                                           \
         QTEST_SET_MAIN_SOURCE_PATH                               \
         return finishWithoutTeardown(QTest::qExec(&tc, argc, argv)); \

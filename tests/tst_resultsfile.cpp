@@ -113,7 +113,7 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY2(journal.open(dir.filePath("sessions"), header, &reason), qPrintable(reason));
     const QString path = journal.filePath();
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("20261207-090503_S_01_x_practice_2.tsv"));
-    QVERIFY(journal.append({1, "b.wav", 2, 612.25, 1890, 1200.5, 1278.125, 0.015, 105.3}));
+    QVERIFY(journal.append({1, "b.wav", 2, 612.25, 1890, 1200.5, 1278.125, 0.015, 105.3, "key"}));
     QVERIFY(journal.append({2, "a.wav", 4, 433, 3150, 2700, 2750, 0, 98}));
 
     // Readable while the journal is still open: nothing waits in a buffer.
@@ -126,9 +126,9 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY(lines.contains("# audio output\tlibpulse\tpulseaudio 16.1\tout (Speakers)\t48000\tresampled by the server"
                            "\tvolume 100 %"));
     QVERIFY(lines.contains("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\tsound onset (ms)"
-                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)"));
-    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30"));
-    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150\t2700.00\t2750.00\t0.00\t98.00"));
+                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput"));
+    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30\tkey"));
+    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150\t2700.00\t2750.00\t0.00\t98.00\tmouse"));
     QCOMPARE(lines.last(), QByteArray());   // ends with a full line
 
     // A second run in the same second gets its own file.

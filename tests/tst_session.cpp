@@ -4,8 +4,12 @@
 #include "app/MainWindow.h"
 #include "experiment/ResultsFile.h"
 #include "experiment/TrialOrder.h"
+#include "app/LabOptionsPanel.h"
 #include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
+
+#include <QComboBox>
+#include <QSpinBox>
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -38,6 +42,9 @@ private slots:
     void audioFailureStopsTheRun();
     void refusedOutputIsSaidAndNoRunStarts();
     void watchdogCatchesASoundThatNeverEnds();
+    void breaksAfterEveryNTrials();
+    void settingsAreRememberedAcrossStarts();
+    void closingTheMainWindowMidRun();
 
 private:
     void prepare(MainWindow &w, ModalDriver &driver, bool experiment = false,
@@ -289,14 +296,28 @@ void MainWindowTester::resultsFileIsSaved()
     QCOMPARE(w.settings.outputFileName, QStringLiteral("results.txt"));
     QCOMPARE(journalRows(journalCopyPath(target)).size(), 9);
 
-    // Saving over an existing file replaces it without a question.
-    w.settings.soundFiles[2].nT2 = 7;
-    driver.chooseSavePath(target);
+    // The next save of the same name proposes the next free one; the
+    // session number is left as it was typed.
+    driver.chooseSavePath(QString());
+    driver.answerMessage(QMessageBox::No);
     w.writeResultsFile();
     QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen[driver.seen.size() - 2].proposedFile, dir.filePath(QStringLiteral("new/deeper/results-2.txt")));
+
+    // Picking the existing file asks before replacing it; the journal copy
+    // and the summary beside it keep the earlier ones and take free names.
+    w.settings.soundFiles[2].nT2 = 7;
+    driver.chooseSavePath(target);
+    driver.answerMessage(QMessageBox::Yes);
+    w.writeResultsFile();
+    QCOMPARE(driver.pending(), 0);
+    QVERIFY(driver.seen.last().text.contains(QStringLiteral("already exists")));
     file.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().endsWith("c.wav\t7\t3\r\n"));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("new/deeper/results_trials-2.tsv"))));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("new/deeper/results_summary-2.tsv"))));
+    QCOMPARE(journalRows(journalCopyPath(target)).size(), 9);   // the first copy, untouched
 }
 
 void MainWindowTester::failedOrCancelledSaveOffersRetry()
@@ -503,6 +524,99 @@ void MainWindowTester::watchdogCatchesASoundThatNeverEnds()
     QTRY_VERIFY_WITH_TIMEOUT(driver.pending() == 0, 10000);
     QVERIFY(driver.seen.first().text.contains(QStringLiteral("did not play the sound")));
     QVERIFY(!w.runActive && w.isEnabled());
+}
+
+// A break after every 4 answers of 9 (never after the last): the next
+// sound waits for "I am ready" and counts from it; the journal notes each
+// break, and an answer given by key says so.
+void MainWindowTester::breaksAfterEveryNTrials()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    prepare(w, driver);
+    w.labOptions->setBreakEvery(4);
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+    answerAll(w, {2, 4, 2, 4});
+    QCOMPARE(fake(w)->requests.size(), 4);   // no fifth sound yet
+    QVERIFY(!w.trialPlayer->isPlaying());
+    QVERIFY(buttonWithText(w.subjectWindow, QStringLiteral("I am ready"))->isVisible());
+
+    QTest::qWait(30);
+    const qint64 pressNs = monotonicNowNs();
+    QTest::keyClick(w.subjectWindow, Qt::Key_Space);
+    QCOMPARE(fake(w)->requests.size(), 5);
+    QVERIFY(fake(w)->requests.last().onsetNs >= pressNs + 1'250'000'000);
+    QTRY_VERIFY(!w.trialPlayer->isPlaying());
+    QTest::keyClick(w.subjectWindow, Qt::Key_2);   // trial 5, by key
+    answerAll(w, {4, 2, 4});
+    QVERIFY(buttonWithText(w.subjectWindow, QStringLiteral("I am ready"))->isVisible());
+    w.updateMainwindow(0);
+    answerAll(w, {2});   // the last: no break after it
+
+    QFile file(w.trialJournal.filePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    const QStringList breaks = lines.filter(QRegularExpression(QStringLiteral("^# break after trial")));
+    QCOMPARE(breaks.size(), 2);
+    QVERIFY(breaks[0].startsWith(QStringLiteral("# break after trial 4\tlength (s)\t0.")));
+    QVERIFY(breaks[1].startsWith(QStringLiteral("# break after trial 8\tlength (s)\t")));
+    QCOMPARE(lines.indexOf(breaks[0]), lines.indexOf(QRegularExpression(QStringLiteral("^4\t.*"))) + 1);
+    const QStringList rows = journalRows(w.trialJournal.filePath());
+    QCOMPARE(rows.size(), 9);
+    QVERIFY(rows[4].endsWith(QStringLiteral("\tkey")));
+    QVERIFY(rows[5].endsWith(QStringLiteral("\tmouse")));
+}
+
+// The lab's choices and the last folders come back at the next start; the
+// output opens on the remembered device.
+void MainWindowTester::settingsAreRememberedAcrossStarts()
+{
+    forgetRememberedSettings();
+    {
+        MainWindow first;
+        first.labOptions->breakEveryBox()->setValue(7);
+        first.labOptions->listenerScreenBox()->setCurrentIndex(1);   // experimenter's screen, full screen
+        first.labOptions->audioOutputBox()->setCurrentIndex(2);      // the second output listed
+    }
+    MainWindow w;
+    QCOMPARE(w.labOptions->breakEvery(), 7);
+    QCOMPARE(w.labOptions->listenerScreen(), listenerExperimenterFullScreenKey());
+    QCOMPARE(w.labOptions->audioOutput(), QStringLiteral("fake_booth"));
+    ModalDriver driver;
+    prepare(w, driver);
+    QCOMPARE(fake(w)->device(), QStringLiteral("fake_booth"));
+    QCOMPARE(w.remembered.stimulusFolder, stimuli);
+    QCOMPARE(loadRememberedSettings().stimulusFolder, stimuli);
+    forgetRememberedSettings();
+}
+
+// Closing the main window during a run: No keeps the run; Yes ends it as
+// the listener's window would, says where the journal is, and closes.
+void MainWindowTester::closingTheMainWindowMidRun()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    prepare(w, driver);
+    w.on_pushButtonGo_clicked();
+    w.updateMainwindow(0);
+    answerAll(w, {2});
+
+    driver.answerMessage(QMessageBox::No);
+    QVERIFY(!w.close());
+    QVERIFY(w.runActive && w.isVisible());
+
+    driver.answerMessage(QMessageBox::Yes);
+    driver.answerMessage(QMessageBox::Ok);
+    QVERIFY(w.close());
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen[1].title, QStringLiteral("Question"));
+    QVERIFY(driver.seen[2].text.endsWith(w.trialJournal.filePath()));
+    QVERIFY(!w.runActive);
+    QVERIFY(!w.subjectWindow->isVisible());
+    QCOMPARE(journalRows(w.trialJournal.filePath()).size(), 1);
 }
 
 TARQUEL_FAKE_AUDIO_TEST_MAIN(MainWindowTester)

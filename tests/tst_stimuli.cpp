@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
+
+#include <memory>
 #include <QTimer>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -205,6 +207,7 @@ void MainWindowTester::folderListingAndQuestionLoop()
     QVERIFY(makeFolder(textOnly, {{"notes.txt", "no sound here"}}));
     QVERIFY(makeFolder(second, {{"p.wav", "short-4000.wav"}, {"q.wav", "long-12000.wav"}}));
 
+    forgetRememberedSettings();
     MainWindow window;
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     {
@@ -224,10 +227,11 @@ void MainWindowTester::folderListingAndQuestionLoop()
     window.settings.soundFiles[0].nT2 = 7;
 
     // A folder without sound files asks; Yes opens the dialog again at the
-    // desktop, and the folder then chosen replaces the first one's list.
+    // last folder chosen, and the folder then chosen replaces the first
+    // one's list.
     {
         BoxAnswerer boxes({QMessageBox::Yes});
-        QCOMPARE(selectFolder(window, {textOnly.path(), second.path()}), QStringList({desktop, desktop}));
+        QCOMPARE(selectFolder(window, {textOnly.path(), second.path()}), QStringList({first.path(), first.path()}));
         QCOMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen[0].icon, QMessageBox::Question);
         QCOMPARE(boxes.seen[0].title, QStringLiteral("Question"));
@@ -238,6 +242,15 @@ void MainWindowTester::folderListingAndQuestionLoop()
     }
     QCOMPARE(fileNames(window), QStringList({"p.wav", "q.wav"}));
     QCOMPARE(window.settings.soundFiles[0].nT2, 0);
+
+    // The next start remembers the folder; one that is gone since is not.
+    QCOMPARE(selectFolder(*std::make_unique<MainWindow>(), {second.path()}), QStringList{second.path()});
+    {
+        QTemporaryDir gone;
+        QVERIFY(makeFolder(gone, {{"g.wav", "short-4000.wav"}}));
+        selectFolder(*std::make_unique<MainWindow>(), {gone.path()});
+    }
+    QCOMPARE(selectFolder(*std::make_unique<MainWindow>(), {second.path()}), QStringList{desktop});
     QCOMPARE(window.numSoundFiles, 2);
 
     // No ends the choice without files: the session start stops.
@@ -274,6 +287,7 @@ void MainWindowTester::cancelledDialogListsNothing()
 
 void MainWindowTester::folderDialog()
 {
+    forgetRememberedSettings();
     MainWindow window;
     QString title;
     bool readOnly = false;

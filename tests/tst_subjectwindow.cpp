@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaMethod>
@@ -85,6 +86,8 @@ private slots:
     void resultText();
     void closing_data();
     void closing();
+    void keysFollowTheButtonsRules();
+    void breakAsksForIAmReady();
 
 private:
     // Runs one step of a run on the window: "ready", "tone2", "tone4" press
@@ -178,8 +181,10 @@ void SubjectWindowTester::layout()
         {window.labelThreshold, 1, 0, 1, 4},
         {window.pushButtonIAmReady, 2, 1, 1, 2},
         {window.pushButtonDone, 3, 1, 1, 2},
+        {window.labelBreak, 4, 0, 1, 4},
+        {window.labelKeys, 5, 0, 1, 4},
     };
-    QCOMPARE(window.gridLayout->count(), 5);
+    QCOMPARE(window.gridLayout->count(), 7);
     for (const Cell &cell : cells) {
         const int at = window.gridLayout->indexOf(cell.widget);
         QVERIFY(at >= 0);
@@ -402,6 +407,78 @@ void SubjectWindowTester::closing()
         QCOMPARE(window.isEnabled(), wasEnabled);
         QCOMPARE(window.pushButtonDone->isVisible(), doneShown);
     }
+}
+
+namespace {
+
+void sendKey(QWidget *window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool autoRepeat = false)
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
+    QApplication::sendEvent(window, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, QString(), autoRepeat);
+    QApplication::sendEvent(window, &release);
+}
+
+} // namespace
+
+// Keys 2 and 4 answer exactly where the buttons would, once per trial; a
+// key repeating because it is held down counts for nothing; Space presses
+// "I am ready" while it is shown, never an answer button.
+void SubjectWindowTester::keysFollowTheButtonsRules()
+{
+    SubjectWindow window;
+    window.show();
+    QSignalSpy responded(&window, &SubjectWindow::subjectResponded);
+    for (QPushButton *button : window.findChildren<QPushButton *>())
+        QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+
+    sendKey(&window, Qt::Key_2);                 // no answer is due before the run starts
+    QVERIFY(responded.isEmpty());
+    sendKey(&window, Qt::Key_Space);
+    QCOMPARE(responded.takeFirst().at(0).toInt(), 0);
+    QCOMPARE(window.lastInput(), SubjectWindow::Input::Mouse);   // reset once the message is out
+
+    perform(window, QStringLiteral("play 1"));
+    sendKey(&window, Qt::Key_4);                 // while the sound plays
+    sendKey(&window, Qt::Key_Space);             // "I am ready" is gone
+    perform(window, QStringLiteral("play -1"));
+    sendKey(&window, Qt::Key_4, Qt::NoModifier, true);   // held since the sound
+    QVERIFY(responded.isEmpty());
+
+    SubjectWindow::Input inputDuringAnswer = SubjectWindow::Input::Mouse;
+    connect(&window, &SubjectWindow::subjectResponded, this, [&] { inputDuringAnswer = window.lastInput(); });
+    sendKey(&window, Qt::Key_4, Qt::KeypadModifier);
+    QCOMPARE(responded.takeFirst().at(0).toInt(), 4);
+    QCOMPARE(inputDuringAnswer, SubjectWindow::Input::Key);
+    sendKey(&window, Qt::Key_2);                 // one answer per trial
+    QVERIFY(responded.isEmpty());
+
+    perform(window, QStringLiteral("play 1"));
+    perform(window, QStringLiteral("play -1"));
+    sendKey(&window, Qt::Key_Space);             // Space never answers
+    QVERIFY(responded.isEmpty());
+    sendKey(&window, Qt::Key_2);
+    QCOMPARE(responded.takeFirst().at(0).toInt(), 2);
+}
+
+void SubjectWindowTester::breakAsksForIAmReady()
+{
+    SubjectWindow window;
+    window.show();
+    perform(window, QStringLiteral("ready"));
+    perform(window, QStringLiteral("play 1"));
+    perform(window, QStringLiteral("play -1"));
+    perform(window, QStringLiteral("tone2"));
+    window.showBreak();
+    QVERIFY(window.isEnabled());
+    QVERIFY(window.labelBreak->isVisible());
+    QCOMPARE(window.labelBreak->text(), QStringLiteral("Break: take a rest, then press I am ready."));
+    QVERIFY(window.pushButtonIAmReady->isVisible() && !window.pushButtonChoice2->isVisible());
+    QSignalSpy responded(&window, &SubjectWindow::subjectResponded);
+    sendKey(&window, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(responded.takeFirst().at(0).toInt(), 0);
+    QVERIFY(!window.labelBreak->isVisible());
+    QVERIFY(window.pushButtonChoice2->isVisible() && !window.pushButtonChoice2->isEnabled());
 }
 
 QTEST_MAIN(SubjectWindowTester)

@@ -1,0 +1,94 @@
+#include "app/LabOptionsPanel.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSpinBox>
+
+LabOptionsPanel::LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, QObject *parent)
+    : QObject(parent)
+    , labelListenerScreen(new QLabel(QStringLiteral("Listener screen")))
+    , labelAudioOutput(new QLabel(QStringLiteral("Audio output")))
+    , labelBreakEvery(new QLabel(QStringLiteral("Break every (trials)")))
+    , comboBoxListenerScreen(new QComboBox)
+    , comboBoxAudioOutput(new QComboBox)
+    , spinBoxBreakEvery(new QSpinBox)
+    , rows{new QHBoxLayout, new QHBoxLayout, new QHBoxLayout}
+{
+    // 0 is "no breaks"; an experiment session has 40 repetitions of each file.
+    spinBoxBreakEvery->setRange(0, 10000);
+    spinBoxBreakEvery->setSpecialValueText(QStringLiteral("no breaks"));
+    comboBoxAudioOutput->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    comboBoxAudioOutput->setMinimumContentsLength(16);
+    comboBoxListenerScreen->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    comboBoxListenerScreen->setMinimumContentsLength(16);
+
+    const QPair<QLabel *, QWidget *> pairs[] = {{labelListenerScreen, comboBoxListenerScreen},
+                                                 {labelAudioOutput, comboBoxAudioOutput},
+                                                 {labelBreakEvery, spinBoxBreakEvery}};
+    for (int i = 0; i < 3; ++i) {
+        rows[i]->addWidget(pairs[i].first);
+        rows[i]->addWidget(pairs[i].second, 1);
+        grid->addLayout(rows[i], firstRow + i, 0, 1, columns);
+    }
+    connect(comboBoxListenerScreen, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &LabOptionsPanel::changed);
+    connect(comboBoxAudioOutput, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &LabOptionsPanel::changed);
+    connect(spinBoxBreakEvery, QOverload<int>::of(&QSpinBox::valueChanged), this, &LabOptionsPanel::changed);
+}
+
+LabOptionsPanel::~LabOptionsPanel()
+{
+    // Widgets first (each leaves its layout), then the layouts.
+    delete labelListenerScreen;
+    delete labelAudioOutput;
+    delete labelBreakEvery;
+    delete comboBoxListenerScreen;
+    delete comboBoxAudioOutput;
+    delete spinBoxBreakEvery;
+    for (QHBoxLayout *row : rows)
+        delete row;
+}
+
+void LabOptionsPanel::setListenerScreens(const QVector<ListenerScreenChoice> &choices, const QString &selectedKey)
+{
+    const QSignalBlocker blocker(comboBoxListenerScreen);
+    comboBoxListenerScreen->clear();
+    for (const ListenerScreenChoice &choice : choices)
+        comboBoxListenerScreen->addItem(choice.label, choice.key);
+    comboBoxListenerScreen->setCurrentIndex(std::max(0, comboBoxListenerScreen->findData(selectedKey)));
+}
+
+QString LabOptionsPanel::listenerScreen() const
+{
+    return comboBoxListenerScreen->currentData().toString();
+}
+
+void LabOptionsPanel::setAudioOutputs(const QVector<AudioDeviceDescription> &outputs, const QString &selectedName)
+{
+    const QSignalBlocker blocker(comboBoxAudioOutput);
+    comboBoxAudioOutput->clear();
+    comboBoxAudioOutput->addItem(QStringLiteral("The audio server's default output"), QString());
+    for (const AudioDeviceDescription &output : outputs)
+        comboBoxAudioOutput->addItem(output.description.isEmpty() ? output.name : output.description, output.name);
+    comboBoxAudioOutput->setCurrentIndex(std::max(0, comboBoxAudioOutput->findData(selectedName)));
+}
+
+QString LabOptionsPanel::audioOutput() const
+{
+    return comboBoxAudioOutput->currentData().toString();
+}
+
+void LabOptionsPanel::setBreakEvery(int trials)
+{
+    const QSignalBlocker blocker(spinBoxBreakEvery);
+    spinBoxBreakEvery->setValue(std::max(0, trials));
+}
+
+int LabOptionsPanel::breakEvery() const
+{
+    return spinBoxBreakEvery->value();
+}

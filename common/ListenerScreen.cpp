@@ -1,0 +1,63 @@
+#include "common/ListenerScreen.h"
+
+#include "common/WindowGeometry.h"
+
+namespace {
+
+// The design's listener window: 30 % x 20 % of the screen, centred.
+constexpr double windowWidthFraction = 0.3;
+constexpr double windowHeightFraction = 0.2;
+
+} // namespace
+
+QVector<ListenerScreenChoice> listenerScreenChoices(const QVector<ScreenDescription> &screens,
+                                                    int experimenterScreen)
+{
+    QVector<ListenerScreenChoice> choices;
+    choices.append({listenerWindowKey(), QStringLiteral("Window on the experimenter's screen")});
+    choices.append({listenerExperimenterFullScreenKey(), QStringLiteral("Experimenter's screen, full screen")});
+    for (int i = 0; i < screens.size(); ++i) {
+        if (i == experimenterScreen)
+            continue;
+        const ScreenDescription &screen = screens[i];
+        choices.append({screen.name, QStringLiteral("%1 (%2 x %3), full screen")
+                                         .arg(screen.name)
+                                         .arg(screen.geometry.width())
+                                         .arg(screen.geometry.height())});
+    }
+    return choices;
+}
+
+ListenerPlacement listenerPlacement(const QString &key, const QVector<ScreenDescription> &screens,
+                                    int experimenterScreen)
+{
+    ListenerPlacement placement;
+    if (screens.isEmpty())
+        return placement;
+    const int home = experimenterScreen >= 0 && experimenterScreen < screens.size() ? experimenterScreen : 0;
+
+    if (key == listenerExperimenterFullScreenKey()) {
+        placement.screen = home;
+        placement.fullScreen = true;
+        placement.geometry = screens[home].geometry;
+        return placement;
+    }
+    if (!key.isEmpty()) {
+        for (int i = 0; i < screens.size(); ++i) {
+            if (i != home && screens[i].name == key) {
+                placement.screen = i;
+                placement.fullScreen = true;
+                placement.geometry = screens[i].geometry;
+                return placement;
+            }
+        }
+        placement.fellBack = true;
+    }
+    // The window as it has always been placed: sized from the available
+    // area of the experimenter's screen and centred in it, the area's offset
+    // not added (windowGeometry).
+    placement.screen = home;
+    placement.geometry = windowGeometry(screens[home].available.size(), true, windowWidthFraction,
+                                        windowHeightFraction, QPoint());
+    return placement;
+}

@@ -8,6 +8,18 @@ namespace {
 constexpr double windowWidthFraction = 0.3;
 constexpr double windowHeightFraction = 0.2;
 
+// A screen's key: its name, or, where several screens share one (separate X
+// screens are all called "screen"), the name and the screen's place in the
+// list from 1.
+QString screenKey(const QVector<ScreenDescription> &screens, int index)
+{
+    int sharing = 0;
+    for (const ScreenDescription &screen : screens)
+        sharing += screen.name == screens[index].name ? 1 : 0;
+    return sharing > 1 ? screens[index].name + QStringLiteral(" #") + QString::number(index + 1)
+                       : screens[index].name;
+}
+
 } // namespace
 
 QVector<ListenerScreenChoice> listenerScreenChoices(const QVector<ScreenDescription> &screens,
@@ -20,8 +32,9 @@ QVector<ListenerScreenChoice> listenerScreenChoices(const QVector<ScreenDescript
         if (i == experimenterScreen)
             continue;
         const ScreenDescription &screen = screens[i];
-        choices.append({screen.name, QStringLiteral("%1 (%2 x %3), full screen")
-                                         .arg(screen.name)
+        const QString key = screenKey(screens, i);
+        choices.append({key, QStringLiteral("%1 (%2 x %3), full screen")
+                                 .arg(key)
                                          .arg(screen.geometry.width())
                                          .arg(screen.geometry.height())});
     }
@@ -44,7 +57,7 @@ ListenerPlacement listenerPlacement(const QString &key, const QVector<ScreenDesc
     }
     if (!key.isEmpty()) {
         for (int i = 0; i < screens.size(); ++i) {
-            if (i != home && screens[i].name == key) {
+            if (i != home && screenKey(screens, i) == key) {
                 placement.screen = i;
                 placement.fullScreen = true;
                 placement.geometry = screens[i].geometry;

@@ -11,3 +11,10 @@ cmake --build build --target tarquel_screenshots -j"$(nproc)"
 mkdir -p docs
 scripts/with-audio-server.sh \
   xvfb-run -a -s "-screen 0 1600x1000x24" build/tarquel_screenshots "$root/examples" "$root/docs"
+# The listener's window full screen on a second screen (two X screens).
+shots=$(mktemp -d)
+scripts/with-audio-server.sh \
+  xvfb-run -a -s "-screen 0 1600x1000x24 -screen 1 1024x768x24" \
+  build/tarquel_screenshots "$root/examples" "$shots" --listener-on-second-screen
+cp "$shots/listener-second-screen.png" docs/
+rm -rf "$shots"

@@ -41,6 +41,12 @@ void ListenerScreenTest::choicesAndPlacements()
     QCOMPARE(booth.screen, 1);
     QCOMPARE(booth.geometry, QRect(1920, 0, 1280, 1024));
 
+    // Separate X screens share one name; each is told by its place.
+    const QVector<ScreenDescription> xScreens{{"screen", QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)},
+                                              {"screen", QRect(0, 0, 1024, 768), QRect(0, 0, 1024, 768)}};
+    QCOMPARE(listenerScreenChoices(xScreens, 0).last().key, QStringLiteral("screen #2"));
+    QCOMPARE(listenerPlacement(QStringLiteral("screen #2"), xScreens, 0).screen, 1);
+
     // Unplugged since it was chosen, or the experimenter's own: the default.
     for (const QString &gone : {QStringLiteral("DP-2"), QStringLiteral("eDP-1")}) {
         const ListenerPlacement fallback = listenerPlacement(gone, screens, 0);

@@ -5,13 +5,17 @@
 
 #include "../tests/TestSupport.h"
 
+#include "app/LabOptionsPanel.h"
 #include "app/MainWindow.h"
 #include "subject/SubjectWindow.h"
+
+#include <QComboBox>
 
 #include <QApplication>
 #include <QDir>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <cstdio>
@@ -19,7 +23,7 @@
 class MainWindowTester
 {
 public:
-    static int run(const QString &examples, const QString &outputFolder)
+    static int run(const QString &examples, const QString &outputFolder, bool secondScreen)
     {
         MainWindow w;
         w.show();
@@ -37,10 +41,29 @@ public:
         if (!grab(&w, QDir(outputFolder).filePath(QStringLiteral("main-window.png"))))
             return 1;
 
-        QTest::mouseClick(w.pushButtonGo, Qt::LeftButton);
-        QTest::qWait(800);
-        if (!grab(w.subjectWindow, QDir(outputFolder).filePath(QStringLiteral("subject-window.png"))))
-            return 1;
+        if (secondScreen) {
+            // The listener's window full screen on the second screen, as the
+            // screen shows it.
+            QComboBox *choice = w.labOptions->listenerScreenBox();
+            choice->setCurrentIndex(choice->count() - 1);
+            QTest::mouseClick(w.pushButtonGo, Qt::LeftButton);
+            QTest::qWait(1200);
+            const QList<QScreen *> screens = QGuiApplication::screens();
+            if (screens.size() < 2 || !w.subjectWindow->isFullScreen()) {
+                std::fprintf(stderr, "no second screen, or the window is not full screen on it\n");
+                return 1;
+            }
+            const QString path = QDir(outputFolder).filePath(QStringLiteral("listener-second-screen.png"));
+            const QPixmap pixmap = screens[1]->grabWindow(0);
+            if (pixmap.isNull() || !pixmap.save(path))
+                return 1;
+            std::printf("%s (%dx%d)\n", qPrintable(path), pixmap.width(), pixmap.height());
+        } else {
+            QTest::mouseClick(w.pushButtonGo, Qt::LeftButton);
+            QTest::qWait(800);
+            if (!grab(w.subjectWindow, QDir(outputFolder).filePath(QStringLiteral("subject-window.png"))))
+                return 1;
+        }
         w.trialJournal.close();
         QFile::remove(w.trialJournal.filePath());
         return 0;
@@ -64,9 +87,11 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarquel-screenshots"));
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s EXAMPLE_FOLDER OUTPUT_FOLDER\n", argv[0]);
+    // The user's remembered settings are neither read nor changed here.
+    QStandardPaths::setTestModeEnabled(true);
+    if (argc != 3 && !(argc == 4 && QByteArray(argv[3]) == "--listener-on-second-screen")) {
+        std::fprintf(stderr, "usage: %s EXAMPLE_FOLDER OUTPUT_FOLDER [--listener-on-second-screen]\n", argv[0]);
         return 2;
     }
-    return MainWindowTester::run(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    return MainWindowTester::run(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]), argc == 4);
 }

@@ -15,6 +15,7 @@ struct SoundFileRecord
     qint32 nT2 = 0;            // "Tone 2" answers given after this file
     qint32 nT4 = 0;            // "Tone 4" answers given after this file
     double reactionTimeSum = 0.0; // sum of the measured response times, milliseconds
+    qint64 framesWhenChecked = 0; // samples per channel when the folder was checked
 };
 
 #endif // SOUNDFILERECORD_H

@@ -604,10 +604,12 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
             if (state == PA_STREAM_READY)
                 break;
             if (!PA_STREAM_IS_GOOD(state)) {
+                // One pass over the arguments: a device name is never read as a
+                // placeholder.
                 reason = QStringLiteral("the audio server refused a %1 Hz mono float stream%2 (%3)")
-                             .arg(rateHz)
-                             .arg(device.isEmpty() ? QString() : QStringLiteral(" on ") + device)
-                             .arg(pulseError(d->context));
+                             .arg(QString::number(rateHz),
+                                  device.isEmpty() ? QString() : QStringLiteral(" on ") + device,
+                                  pulseError(d->context));
             } else if (d->deadlinePassed) {
                 reason = QStringLiteral("the audio server did not open the stream within %1 s").arg(connectTimeoutNs / 1e9);
             } else {

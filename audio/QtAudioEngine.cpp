@@ -99,7 +99,7 @@ bool QtAudioEngine::open(int rateHz, const QString &device, QString *errorText)
     d->format.setSampleType(QAudioFormat::Float);
     if (!d->deviceInfo.isFormatSupported(d->format)) {
         return fail(QStringLiteral("the audio output %1 does not take %2 Hz mono 32-bit float sound")
-                        .arg(d->deviceInfo.deviceName()).arg(rateHz));
+                        .arg(d->deviceInfo.deviceName(), QString::number(rateHz)));
     }
     d->rate = rateHz;
     d->deviceName = device;

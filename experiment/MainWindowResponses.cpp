@@ -42,16 +42,21 @@ void MainWindow::updateMainwindow(int response)
     soundReferenceNs = arrivalNs;
     qDebug().nospace() << "response: " << response;
 
+    // An answer to silence played for a file that broke after the folder was
+    // checked is kept in the journal but counted nowhere.
+    const bool counted = trialSoundProblem.isEmpty();
     SoundFileRecord &record = settings.soundFiles[currentSoundIndex];
-    if (response == 2) {
-        ++record.nT2;
-        trendCounts[currentSoundIndex] = record.nT2;
-        trendPoints[currentSoundIndex].setY(record.nT2);
-    } else {
-        ++record.nT4;
+    if (counted) {
+        if (response == 2) {
+            ++record.nT2;
+            trendCounts[currentSoundIndex] = record.nT2;
+            trendPoints[currentSoundIndex].setY(record.nT2);
+        } else {
+            ++record.nT4;
+        }
+        record.reactionTimeSum += reactionTimeMs;
     }
-    record.reactionTimeSum += reactionTimeMs;
-    runAnswers.append({currentSoundIndex, response, reactionTimeMs, true});
+    runAnswers.append({currentSoundIndex, response, reactionTimeMs, counted});
 
     // On disk before anything else happens, so that a crash from here on
     // loses no answer.
@@ -111,9 +116,10 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
     // A trial whose file broke after the folder was checked played silence;
     // the note tells whoever analyses the rows to leave that answer out.
     if (!trialSoundProblem.isEmpty()) {
-        trialJournal.appendNote(QStringLiteral("trial %1: %2 %3 when its turn came; silence was played instead")
-                                    .arg(trialCounter)
-                                    .arg(settings.soundFiles.at(currentSoundIndex).fileName, trialSoundProblem));
+        trialJournal.appendNote(QStringLiteral("trial ") + QString::number(trialCounter) + QStringLiteral(": ")
+                                + settings.soundFiles.at(currentSoundIndex).fileName + QLatin1Char(' ')
+                                + trialSoundProblem
+                                + QStringLiteral(" when its turn came; silence was played instead"));
     }
     JournalRow row;
     row.trialNumber = trialCounter;
@@ -128,8 +134,22 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
     row.outputLatencyMs = double(timing.latencyNs) / 1e6;
     row.input = subjectWindow && subjectWindow->lastInput() == SubjectWindow::Input::Key ? QStringLiteral("key")
                                                                                           : QStringLiteral("mouse");
-    if (!trialJournal.append(row))
-        qWarning() << "The trial journal could not be written:" << trialJournal.filePath();
+    row.counted = trialSoundProblem.isEmpty();
+    if (trialJournal.append(row))
+        return;
+    qWarning() << "The trial journal could not be written:" << trialJournal.filePath();
+    // Said once per run: the run goes on, but the experimenter must know
+    // that only the results file will hold its answers.
+    if (trialJournal.failedWrites() == 1) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+                        QStringLiteral("The trial journal could not be written (") + trialJournal.lastError()
+                            + QStringLiteral("):\n") + trialJournal.filePath()
+                            + QStringLiteral("\nThe run goes on; its answers are kept in memory until the "
+                                             "results file is saved."),
+                        QMessageBox::Ok, this);
+        box.setEnabled(true);
+        box.exec();
+    }
 }
 
 bool MainWindow::breakIsDue() const

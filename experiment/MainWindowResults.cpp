@@ -60,7 +60,7 @@ void MainWindow::writeResultsFile()
 bool MainWindow::askToRetrySaving()
 {
     QString text = QStringLiteral("The results have not been saved.\nDo you want to try saving them again?");
-    if (!trialJournal.filePath().isEmpty()) {
+    if (trialJournal.holdsEverything()) {
         text += QStringLiteral("\n\nEvery answer of this run is also kept in the trial journal:\n")
                 + trialJournal.filePath();
     }

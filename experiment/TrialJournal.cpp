@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +31,9 @@ QByteArray journalHeaderText(const JournalHeader &header)
 
     QString text = QStringLiteral("# Trial journal\n");
     text += headerLine(QStringLiteral("program"), header.programVersion);
-    text += headerLine(QStringLiteral("start time"), header.startTime.toString(Qt::ISODateWithMs));
+    // With its offset from UTC, so that the time means the same anywhere.
+    const QDateTime start = header.startTime.toOffsetFromUtc(header.startTime.offsetFromUtc());
+    text += headerLine(QStringLiteral("start time"), start.toString(Qt::ISODateWithMs));
     text += headerLine(QStringLiteral("subject code"), header.subjectCode);
     text += headerLine(QStringLiteral("session type"), header.sessionTypeName);
     text += headerLine(QStringLiteral("session number"), QString::number(header.sessionNumber));
@@ -46,7 +49,7 @@ QByteArray journalHeaderText(const JournalHeader &header)
             + (audio.resampled ? QStringLiteral("resampled by the server") : QStringLiteral("not resampled"))
             + QStringLiteral("\tvolume ") + audio.volume + QLatin1Char('\n');
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
-                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\n");
+                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\n");
     return text.toUtf8();
 }
 
@@ -56,7 +59,8 @@ QByteArray journalRowText(const JournalRow &row)
     const auto ms = [](double value) { return QString::number(value, 'f', 2); };
     const QStringList fields{QString::number(row.trialNumber), row.soundFileName, QString::number(row.answer),
                              ms(row.reactionTimeMs), QString::number(row.sinceRunStartMs), ms(row.soundOnsetMs),
-                             ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs), row.input};
+                             ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs), row.input,
+                             row.counted ? QStringLiteral("1") : QStringLiteral("0")};
     return (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();
 }
 
@@ -71,7 +75,13 @@ QString journalFileName(const QDateTime &startTime, const QString &subjectCode,
 bool TrialJournal::open(const QString &folder, const JournalHeader &header, QString *errorText)
 {
     close();
-    auto fail = [errorText](const QString &reason) {
+    // Whatever happens below, nothing points at an earlier run's file.
+    file.setFileName(QString());
+    failures = 0;
+    lastFailure.clear();
+    complete = false;
+    auto fail = [this, errorText](const QString &reason) {
+        file.setFileName(QString());
         if (errorText)
             *errorText = reason;
         return false;
@@ -97,6 +107,14 @@ bool TrialJournal::open(const QString &folder, const JournalHeader &header, QStr
         file.close();
         return fail(reason);
     }
+    // The new file's name is on disk only once its folder is: a power cut
+    // right after could otherwise lose the whole journal.
+    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    complete = true;
     return true;
 }
 
@@ -124,7 +142,9 @@ void TrialJournal::close()
 
 bool TrialJournal::writeDurably(const QByteArray &bytes)
 {
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return false;
-    return ::fsync(file.handle()) == 0;
+    if (file.write(bytes) == bytes.size() && file.flush() && ::fsync(file.handle()) == 0)
+        return true;
+    ++failures;
+    lastFailure = file.errorString();
+    return false;
 }

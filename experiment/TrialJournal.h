@@ -41,6 +41,7 @@ struct JournalRow
     double onsetErrorMs = 0.0;     // estimated onset minus the time it was due
     double outputLatencyMs = 0.0;  // the output latency in use
     QString input = QStringLiteral("mouse");   // how the answer was given: "mouse" or "key"
+    bool counted = true;           // false: an answer to silence played for a broken file
 };
 
 // The text of a journal: header lines start with "# ", then a line of column
@@ -74,12 +75,21 @@ public:
     void close();
 
     bool isOpen() const { return file.isOpen(); }
+    // This run's journal: empty when its last open() failed.
     QString filePath() const { return file.fileName(); }
+    // Writes that failed since the last open(), and why the last one did.
+    int failedWrites() const { return failures; }
+    QString lastError() const { return lastFailure; }
+    // Opened, and every line given to it since is on disk.
+    bool holdsEverything() const { return !file.fileName().isEmpty() && failures == 0 && complete; }
 
 private:
     bool writeDurably(const QByteArray &bytes);
 
     QFile file;
+    int failures = 0;
+    QString lastFailure;
+    bool complete = false;
 };
 
 #endif // TRIALJOURNAL_H

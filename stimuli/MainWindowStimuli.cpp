@@ -69,7 +69,8 @@ void MainWindow::selectSoundFolder()
 
         // Every file is read once now, so that a session never starts on a
         // folder that would fail in the middle of a run.
-        const SoundFolderCheck check = checkSoundFiles(folder, names, quint32(trialPlayer->engine()->maximumRateHz()));
+        const SoundFolderCheck check = checkSoundFiles(folder, names, quint32(trialPlayer->engine()->maximumRateHz()),
+                                                       stimulusMemoryBudget());
         if (!check.usable()) {
             const FolderWarning warning = describeUnusableFolder(folder, check);
             QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), warning.text,
@@ -85,10 +86,11 @@ void MainWindow::selectSoundFolder()
         settings.wavPath = folder;
         remembered.stimulusFolder = folder;
         saveRememberedSettings(remembered);
-        for (const QString &name : names) {
+        for (int i = 0; i < names.size(); ++i) {
             SoundFileRecord record;
             record.folder = folder;
-            record.fileName = name;
+            record.fileName = names[i];
+            record.framesWhenChecked = check.frames.value(i);
             settings.soundFiles.append(record);
         }
         // The stimuli are played and analysed at the rate they were recorded
@@ -113,18 +115,25 @@ void MainWindow::loadTrialSound()
     currentWavFilePath = settings.wavPath + QLatin1Char('/') + settings.wavFileName;
 
     const bool readOk = wavFile.read(currentWavFilePath.toUtf8().toStdString());
-    const QString problem = stimulusProblem(wavFile, readOk);
+    QString problem = stimulusProblem(wavFile, readOk);
+    // The session plays at the rate the folder was checked at; a file that
+    // has another now has changed since.
+    if (problem.isEmpty() && wavFile.sampleRate != quint32(settings.samplingRate)) {
+        problem = QStringLiteral("now has a sampling rate of %1 Hz, not the session's %2 Hz")
+                      .arg(wavFile.sampleRate)
+                      .arg(settings.samplingRate);
+    }
     trialSoundProblem.clear();
     if (problem.isEmpty() && extractFirstChannel(wavFile, samples)) {
         settings.numSamples = samples.size();
         settings.soundDuration = double(settings.numSamples) / wavFile.sampleRate;
     } else {
         // The folder passed its check at session start, so the file changed
-        // since. The trial plays silence of the previous length rather than
-        // the previous sound, and the spectrum stays computable.
+        // since. The trial plays silence as long as the file was then, at the
+        // session's rate, and its answer is not counted.
         qWarning().noquote() << "Trial sound unusable, silence instead:" << currentWavFilePath << problem;
         trialSoundProblem = problem.isEmpty() ? QStringLiteral("could not be read") : problem;
-        samples.fill(0.0, std::max(settings.numSamples, 2));
+        samples.fill(0.0, int(std::max<qint64>(record.framesWhenChecked, 2)));
         settings.numSamples = samples.size();
         settings.soundDuration = settings.numSamples / settings.samplingRate;
     }

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QTextCodec>
+
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -79,7 +82,42 @@ QString readFailure(const WavFile &wav)
 
 } // namespace
 
-QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz)
+qint64 stimulusMemoryBytes(qint64 frames, int channels)
+{
+    qint64 fftLength = 1;
+    while (fftLength < frames)
+        fftLength *= 2;
+    // Per sample: decoded file 8 x channels, samples 8, time axis 8, waveform
+    // point 16, played copy 4 (and as much again in the audio server's
+    // queue). Per FFT point: input and output 16, the transform's own
+    // buffer and tables about 16, frequencies and amplitudes 8.
+    return frames * (8 * channels + 8 + 8 + 16 + 4 + 4) + fftLength * (16 + 16 + 8);
+}
+
+qint64 stimulusMemoryBudget()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 0;
+    return qint64(pages) * pageSize / 4 * 3;
+}
+
+QString fileNameProblem(const QString &fileName)
+{
+    if (fileName.contains(QLatin1Char('\t')) || fileName.contains(QLatin1Char('\r'))
+        || fileName.contains(QLatin1Char('\n')))
+        return QStringLiteral("has a tab or a line break in its name, which would break the results and the "
+                              "journal; rename it");
+    QTextCodec *codec = QTextCodec::codecForLocale();
+    if (codec && !codec->canEncode(fileName))
+        return QStringLiteral("has characters in its name that the system's text encoding (%1) cannot write "
+                              "into the results file; rename it, or run the program in a UTF-8 locale")
+            .arg(QString::fromLatin1(codec->name()));
+    return QString();
+}
+
+QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz, qint64 memoryBudgetBytes)
 {
     maxRateHz = std::min(maxRateHz, maxStimulusRate);
     if (!readOk)
@@ -101,44 +139,73 @@ QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz)
         return QStringLiteral("has an unsupported sample layout: %1 bytes per frame, where %2 channel(s) of "
                               "%3 bits take %4")
             .arg(wav.blockAlign).arg(wav.numChannels).arg(wav.bitsPerSample).arg(frameBytes);
+    // Judged from the header, before whether the data is all there.
+    const qint64 frames = framesPerChannel(wav);
+    if (frames > maxStimulusFrames) {
+        return QStringLiteral("is too long: %1 samples per channel (%2 s); the program can load, draw and "
+                              "play at most %3")
+            .arg(frames)
+            .arg(double(frames) / wav.sampleRate, 0, 'f', 1)
+            .arg(maxStimulusFrames);
+    }
+    const qint64 needed = stimulusMemoryBytes(frames, wav.numChannels);
+    if (memoryBudgetBytes > 0 && needed > memoryBudgetBytes) {
+        const auto amount = [](qint64 bytes) {
+            return bytes >= 1'000'000'000 ? QString::number(double(bytes) / 1e9, 'f', 1) + QStringLiteral(" GB")
+                                          : QString::number(double(bytes) / 1e6, 'f', 1) + QStringLiteral(" MB");
+        };
+        return QStringLiteral("is too long for this computer: loading, drawing and playing it takes about "
+                              "%1 of memory, and the program may use %2 here")
+            .arg(amount(needed), amount(memoryBudgetBytes));
+    }
     // A data chunk shorter than its header says still reads as a success, but
     // nothing of it is decoded.
     if (wav.rawBytesRead < qint64(wav.dataLength) || wav.decodedSamples.size() < wav.sampleCount)
         return QStringLiteral("is cut short: its header announces %1 bytes of sound, the file holds %2")
             .arg(wav.dataLength).arg(qMax<qint64>(wav.rawBytesRead, 0));
-    const qint64 frames = framesPerChannel(wav);
     if (frames == 0)
         return QStringLiteral("holds no sound (0 samples)");
     if (frames == 1)
         return QStringLiteral("holds only 1 sample; a stimulus needs at least 2");
-    if (frames > maxStimulusFrames)
-        return QStringLiteral("is too long: %1 samples per channel, at most %2 can be analysed")
-            .arg(frames).arg(maxStimulusFrames);
     return QString();
 }
 
-SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames, quint32 maxRateHz)
+SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames, quint32 maxRateHz,
+                                 qint64 memoryBudgetBytes)
 {
     SoundFolderCheck check;
+    check.frames.fill(0, fileNames.size());
+    int index = -1;
     QMap<quint32, QStringList> filesByRate;
     for (const QString &name : fileNames) {
+        ++index;
         const QString path = folder + QLatin1Char('/') + name;
-        QString reason;
+        QString reason = fileNameProblem(name);
         QFile file(path);
         // Opened here first for the system's own reason when it cannot be
         // (the reader only says that it could not).
-        if (!file.open(QIODevice::ReadOnly)) {
+        if (!reason.isEmpty()) {
+        } else if (!file.open(QIODevice::ReadOnly)) {
             reason = QStringLiteral("cannot be opened (%1)").arg(file.errorString());
         } else if (file.size() == 0) {
             reason = QStringLiteral("is empty (0 bytes)");
+        } else if (file.size() > maxStimulusFrames * 2 * 3 + 1'000'000) {
+            // Longer than the longest stimulus in any layout (stereo, 24
+            // bits): refused without decoding gigabytes.
+            reason = QStringLiteral("is too long: %1 bytes; the program can load, draw and play at most %2 "
+                                    "samples per channel")
+                         .arg(file.size())
+                         .arg(maxStimulusFrames);
         } else {
             file.close();
             // A fresh reader per file, so that a failed read is judged from
             // this file's header alone.
             WavFile wav;
-            reason = stimulusProblem(wav, wav.read(path.toUtf8().toStdString()), maxRateHz);
-            if (reason.isEmpty())
+            reason = stimulusProblem(wav, wav.read(path.toUtf8().toStdString()), maxRateHz, memoryBudgetBytes);
+            if (reason.isEmpty()) {
                 filesByRate[wav.sampleRate].append(name);
+                check.frames[index] = framesPerChannel(wav);
+            }
         }
         if (!reason.isEmpty())
             check.problems.append({name, reason});
@@ -155,7 +222,7 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
             QString files = names.mid(0, namesShown).join(QStringLiteral(", "));
             if (names.size() > namesShown)
                 files += QStringLiteral(" and %1 more").arg(names.size() - namesShown);
-            parts.append(QStringLiteral("%1 Hz (%2)").arg(it.key()).arg(files));
+            parts.append(QStringLiteral("%1 Hz (%2)").arg(QString::number(it.key()), files));
         }
         check.rateProblem = QStringLiteral("The files do not share one sampling rate: ")
             + parts.join(QStringLiteral("; "))

@@ -16,9 +16,16 @@ class WavFile;
 // nothing: it means that no folder was chosen, not the current directory.
 QStringList listWavFileNames(const QString &folder);
 
-// The longest sound a stimulus may be, in samples per channel: the largest
-// length the FFT accepts (2^30).
-constexpr qint64 maxStimulusFrames = qint64(1) << 30;
+// The longest sound a stimulus may be, in samples per channel. The waveform
+// keeps one 2-D point (16 bytes) per sample in a Qt 5 container, and those
+// stop at 2^31 - 1 bytes less their 24-byte header: (2^31 - 1 - 24) / 16
+// points. That is 174.8 s at 768 kHz, 55.9 min at 40 kHz.
+constexpr qint64 maxStimulusFrames = (qint64(1) << 31) / 16 - 2;
+
+// Bytes of memory a sound of `frames` samples per channel takes while it is
+// loaded, drawn, analysed and played: the decoded file, the samples, the
+// time axis, the waveform's points, the FFT's arrays and the played copy.
+qint64 stimulusMemoryBytes(qint64 frames, int channels);
 
 // The highest sampling rate a stimulus may have, in Hz. Audio devices stop at
 // 768 kHz, and every rate up to it shows exactly in the panel's six digits.
@@ -35,7 +42,18 @@ constexpr quint32 maxStimulusRate = 768000;
 // exactly one sample per channel, a sampling rate from 1 Hz to
 // maxRateHz, and from 2 to maxStimulusFrames samples per channel (the
 // spectrum divides by half the sample count).
-QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz = maxStimulusRate);
+//
+// A name that holds a TAB, CR or LF, or that the locale's encoding cannot
+// write (the results file is in that encoding), is refused too: see
+// fileNameProblem. A sound that would need more than memoryBudgetBytes to
+// load (0: no budget) is refused as too long for this computer.
+QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz = maxStimulusRate,
+                        qint64 memoryBudgetBytes = 0);
+
+// Why a file of this name cannot be a stimulus (empty when it can): its name
+// would break the tab-separated results and journal, or could not be written
+// to the results file as it is.
+QString fileNameProblem(const QString &fileName);
 
 // Samples per channel that the header of the sound in wav announces (0
 // without channels).
@@ -53,15 +71,21 @@ struct SoundFolderCheck
     QVector<SoundFileProblem> problems;  // unusable files, in listing order
     QString rateProblem;                 // set when usable files disagree on the rate
     quint32 sampleRate = 0;              // Hz, the rate all usable files share; 0 if none
+    QVector<qint64> frames;              // per listed file, samples per channel as checked; 0 if unusable
 
     bool usable() const { return problems.isEmpty() && rateProblem.isEmpty(); }
 };
 
 // Reads each of fileNames in folder and collects everything that would stop a
 // session on that folder: unusable files and a mix of sampling rates.
-// Rates above maxRateHz (at most maxStimulusRate) are refused.
+// Rates above maxRateHz (at most maxStimulusRate) are refused, and sounds
+// that would need more than memoryBudgetBytes (0: no budget).
 SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileNames,
-                                 quint32 maxRateHz = maxStimulusRate);
+                                 quint32 maxRateHz = maxStimulusRate, qint64 memoryBudgetBytes = 0);
+
+// The memory a sound may take on this computer: three quarters of its
+// physical memory (0 where that cannot be read).
+qint64 stimulusMemoryBudget();
 
 // The warning for a folder that failed its check.
 struct FolderWarning

@@ -50,7 +50,13 @@ void amplitudeSpectrum(const QVector<double> &samples, qint32 fftLength, double 
         std::vector<double> x;
         std::vector<double> f;
     };
-    thread_local Analysis analysis;
+    // Transforms longer than keptFftLength are made for the call and freed
+    // after it: kept, one long sound would hold hundreds of megabytes for the
+    // rest of the process.
+    constexpr qint32 keptFftLength = 1 << 20;
+    thread_local Analysis kept;
+    Analysis once;
+    Analysis &analysis = fftLength <= keptFftLength ? kept : once;
     if (!analysis.fft || analysis.x.size() != size_t(fftLength)) {
         analysis.fft.reset();
         analysis.fft = std::make_unique<FFTReal<double>>(fftLength);

@@ -18,6 +18,8 @@ private slots:
     void journalCopyName();
     void journalRoundTrip();
     void journalFileNames();
+    void journalOfAFailedOpenIsNone();
+    void freeNames();
 
 private:
     static SoundFileRecord record(const QString &name, int nT2, int nT4)
@@ -96,7 +98,7 @@ void ResultsFileTest::journalRoundTrip()
     QTemporaryDir dir;
     JournalHeader header;
     header.programVersion = "test";
-    header.startTime = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3));
+    header.startTime = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3), Qt::OffsetFromUTC, 3600);
     header.subjectCode = "S 01/x";
     header.sessionTypeName = "practice";
     header.sessionNumber = 2;
@@ -115,6 +117,9 @@ void ResultsFileTest::journalRoundTrip()
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("20261207-090503_S_01_x_practice_2.tsv"));
     QVERIFY(journal.append({1, "b.wav", 2, 612.25, 1890, 1200.5, 1278.125, 0.015, 105.3, "key"}));
     QVERIFY(journal.append({2, "a.wav", 4, 433, 3150, 2700, 2750, 0, 98}));
+    // A name is written as it is, whatever it holds ("%3" once became the
+    // reaction time); an answer to silence is marked uncounted.
+    QVERIFY(journal.append({3, "mix%3.wav", 2, 1.5, 4000, 3900, 3910, 0, 98, "mouse", false}));
 
     // Readable while the journal is still open: nothing waits in a buffer.
     QFile file(path);
@@ -126,9 +131,11 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY(lines.contains("# audio output\tlibpulse\tpulseaudio 16.1\tout (Speakers)\t48000\tresampled by the server"
                            "\tvolume 100 %"));
     QVERIFY(lines.contains("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\tsound onset (ms)"
-                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput"));
-    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30\tkey"));
-    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150\t2700.00\t2750.00\t0.00\t98.00\tmouse"));
+                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted"));
+    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30\tkey\t1"));
+    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150\t2700.00\t2750.00\t0.00\t98.00\tmouse\t1"));
+    QVERIFY(lines.contains("3\tmix%3.wav\t2\t1.50\t4000\t3900.00\t3910.00\t0.00\t98.00\tmouse\t0"));
+    QVERIFY(lines.contains("# start time\t2026-12-07T09:05:03.000+01:00"));
     QCOMPARE(lines.last(), QByteArray());   // ends with a full line
 
     // A second run in the same second gets its own file.
@@ -143,6 +150,40 @@ void ResultsFileTest::journalFileNames()
     const QDateTime t(QDate(2026, 1, 2), QTime(3, 4, 5));
     QCOMPARE(journalFileName(t, "", "experiment", 0), QStringLiteral("20260102-030405___experiment_0.tsv"));
     QCOMPARE(journalFileName(t, "../..", "practice", 1), QStringLiteral("20260102-030405_.._.._practice_1.tsv"));
+}
+
+// A journal that could not be opened names no file, so that nothing of an
+// earlier run is taken for this one's.
+void ResultsFileTest::journalOfAFailedOpenIsNone()
+{
+    QTemporaryDir dir;
+    JournalHeader header;
+    header.startTime = QDateTime::currentDateTime();
+    TrialJournal journal;
+    QVERIFY(journal.open(dir.filePath("ok"), header));
+    QVERIFY(journal.holdsEverything());
+    QFile blocker(dir.filePath("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QString reason;
+    QVERIFY(!journal.open(dir.filePath("blocker/sessions"), header, &reason));
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(journal.filePath().isEmpty());
+    QVERIFY(!journal.holdsEverything());
+    QVERIFY(!journal.append({1, "a.wav", 2}));
+}
+
+void ResultsFileTest::freeNames()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("S01_practice001.txt");
+    QCOMPARE(freeFilePath(path), path);
+    QVERIFY(saveFileAtomically(path, "x"));
+    QCOMPARE(freeFilePath(path), dir.filePath("S01_practice001-2.txt"));
+    QVERIFY(saveFileAtomically(dir.filePath("S01_practice001-2.txt"), "x"));
+    QCOMPARE(freeFilePath(path), dir.filePath("S01_practice001-3.txt"));
+    QVERIFY(saveFileAtomically(dir.filePath("results"), "x"));
+    QCOMPARE(freeFilePath(dir.filePath("results")), dir.filePath("results-2"));
 }
 
 QTEST_APPLESS_MAIN(ResultsFileTest)

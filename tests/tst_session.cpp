@@ -386,6 +386,16 @@ void MainWindowTester::brokenFileIsNotedInTheJournal()
     QVERIFY(lines.at(note + 1).startsWith(QStringLiteral("2\tB.wav\t4\t")));
     QVERIFY(lines.at(note - 1).startsWith(QStringLiteral("1\ta.wav\t2\t")));
     QCOMPARE(journalRows(w.trialJournal.filePath()).size(), 2);
+
+    // The answer to that silence is kept in the journal but counted nowhere;
+    // the silence lasted as long as the file did when it was checked, at the
+    // session's rate.
+    QVERIFY(lines.at(note + 1).endsWith(QStringLiteral("\t0")));
+    QVERIFY(lines.at(note - 1).endsWith(QStringLiteral("\t1")));
+    QCOMPARE(w.settings.soundFiles[1].nT4, 0);
+    QCOMPARE(w.settings.soundFiles[0].nT2, 1);
+    QCOMPARE(fake(w)->requests[1].samples.size(), 10000);
+    QVERIFY(!w.runAnswers[1].counted);
 }
 
 // Runs this test program again as a child that answers five trials and then
@@ -565,8 +575,8 @@ void MainWindowTester::breaksAfterEveryNTrials()
     QCOMPARE(lines.indexOf(breaks[0]), lines.indexOf(QRegularExpression(QStringLiteral("^4\t.*"))) + 1);
     const QStringList rows = journalRows(w.trialJournal.filePath());
     QCOMPARE(rows.size(), 9);
-    QVERIFY(rows[4].endsWith(QStringLiteral("\tkey")));
-    QVERIFY(rows[5].endsWith(QStringLiteral("\tmouse")));
+    QVERIFY(rows[4].endsWith(QStringLiteral("\tkey\t1")));
+    QVERIFY(rows[5].endsWith(QStringLiteral("\tmouse\t1")));
 }
 
 // The lab's choices and the last folders come back at the next start; the

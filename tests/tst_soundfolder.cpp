@@ -6,7 +6,9 @@
 #include "stimuli/TrialSound.h"
 #include "wav/WavFile.h"
 
+#include <QDataStream>
 #include <QDir>
+#include <QTextCodec>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,7 +41,78 @@ private slots:
     void mixedRatesAreNamed();
     void warningListsEveryFile();
     void firstChannelRefusesWhatWasNotDecoded();
+    void lengthBounds();
+    void namesThatWouldBreakTheFiles();
 };
+
+namespace {
+
+// A canonical 8-bit mono header announcing `frames` samples, followed by
+// only a few of them: enough for the header to be judged.
+void writeAnnouncing(const QString &path, quint32 frames, quint32 rate = 768000)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + frames);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << rate << rate << quint16(1) << quint16(8);
+    out.writeRawData("data", 4);
+    out << frames;
+    out.writeRawData("0123456789abcdef", 16);
+}
+
+} // namespace
+
+// The longest sound the program can hold in its Qt 5 containers is taken;
+// one sample more is refused in plain words (it once passed and ended the
+// program at "Practice"), as is one that this computer's memory cannot hold.
+void SoundFolderTest::lengthBounds()
+{
+    QTemporaryDir dir;
+    writeAnnouncing(dir.filePath("above.wav"), quint32(maxStimulusFrames + 1));
+    writeAnnouncing(dir.filePath("at.wav"), quint32(maxStimulusFrames));
+    const SoundFolderCheck check = checkSoundFiles(dir.path(), {"above.wav", "at.wav"});
+    QCOMPARE(check.problems.size(), 2);
+    QVERIFY2(check.problems[0].reason.startsWith("is too long: 134217727 samples per channel (174.8 s)"),
+             qPrintable(check.problems[0].reason));
+    QVERIFY2(check.problems[1].reason.startsWith("is cut short"), qPrintable(check.problems[1].reason));
+
+    const SoundFolderCheck small = checkSoundFiles(stimuliData, {"short-4000.wav"}, maxStimulusRate, 100'000);
+    QCOMPARE(small.problems.size(), 1);
+    QVERIFY2(small.problems[0].reason.startsWith("is too long for this computer: loading, drawing and playing it "
+                                                 "takes about 0.4 MB of memory, and the program may use 0.1 MB here"),
+             qPrintable(small.problems[0].reason));
+    const SoundFolderCheck fits = checkSoundFiles(stimuliData, {"short-4000.wav"}, maxStimulusRate,
+                                                  stimulusMemoryBudget());
+    QVERIFY(fits.usable());
+    QCOMPARE(fits.frames, QVector<qint64>{4000});
+}
+
+// A tab or a line break would split a row of the tab-separated files; a name
+// the locale cannot encode would be written as "?" to the results file.
+void SoundFolderTest::namesThatWouldBreakTheFiles()
+{
+    QTemporaryDir dir;
+    const QStringList names{"tab\there.wav", "line\nbreak.wav", "fine.wav"};
+    for (const QString &name : names)
+        QVERIFY(QFile::copy(stimuliData + "/short-4000.wav", dir.filePath(name)));
+    const SoundFolderCheck check = checkSoundFiles(dir.path(), names);
+    QCOMPARE(check.problems.size(), 2);
+    QVERIFY(check.problems[0].reason.startsWith("has a tab or a line break in its name"));
+    QVERIFY(check.problems[1].reason.startsWith("has a tab or a line break in its name"));
+    QCOMPARE(check.frames, (QVector<qint64>{0, 0, 4000}));
+
+    QTextCodec *saved = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    const QString japanese = fileNameProblem(QStringLiteral("\u65e5\u672c.wav"));
+    const QString french = fileNameProblem(QStringLiteral("caf\u00e9.wav"));
+    QTextCodec::setCodecForLocale(saved);
+    QVERIFY2(japanese.contains("(ISO-8859-1) cannot write"), qPrintable(japanese));
+    QVERIFY(french.isEmpty());
+}
 
 void SoundFolderTest::listingTakesWavFilesInNameOrder()
 {

@@ -8,6 +8,19 @@
 #include <string>
 #include <vector>
 
+// Whether a run ended in an error or was skipped: Google Benchmark before
+// 1.8 says so in error_occurred, from 1.8 on in skipped.
+template<typename Run>
+auto runFailed(const Run &run, int) -> decltype(bool(run.error_occurred))
+{
+    return run.error_occurred;
+}
+template<typename Run>
+bool runFailed(const Run &run, long)
+{
+    return static_cast<bool>(run.skipped);
+}
+
 // The console output as usual, and the fastest time per iteration of each
 // benchmark, in nanoseconds, kept by function name and argument text for the
 // ratio tables printed after the runs. Wall time where the work is the
@@ -23,7 +36,7 @@ public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
+            if (run.run_type != Run::RT_Iteration || runFailed(run, 0))
                 continue;
             const double time = clock == Clock::Wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
             const double ns = time * timeUnitToNs(run.time_unit);

@@ -13,7 +13,7 @@ if [[ "${1:-}" == "--tests" ]]; then
   packages+=(
     sox espeak-ng xvfb xauth
     libbenchmark-dev libfftw3-dev libsndfile1-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-dev
   )
 fi
 

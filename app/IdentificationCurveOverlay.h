@@ -5,11 +5,7 @@ class QGridLayout;
 class QLabel;
 struct LogisticFit;
 
-namespace QtCharts {
-class QChart;
-class QLineSeries;
-class QValueAxis;
-} // namespace QtCharts
+#include "app/ChartTypes.h"
 
 // The listener's identification curve on the response-trend chart: the
 // fitted logistic as expected "Tone 2" counts on the chart's own axes, a

@@ -31,12 +31,7 @@ class SubjectWindow;
 class TrialPlayer;
 struct SoundTiming;
 
-namespace QtCharts {
-class QChart;
-class QChartView;
-class QLineSeries;
-class QValueAxis;
-} // namespace QtCharts
+#include "app/ChartTypes.h"
 
 // The experimenter's window and the hub of the program: it owns the session
 // settings, the sound-file table, the trial order, the loaded sound, the chart

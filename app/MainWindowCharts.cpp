@@ -15,7 +15,7 @@
 
 #include <functional>
 
-QT_CHARTS_USE_NAMESPACE
+using namespace QtCharts;
 
 namespace {
 

@@ -73,11 +73,11 @@ void MainWindow::initializeState()
     sizeSpectrum();
 
     axisLabelFont.setPixelSize(10);
-    axisLabelFont.setWeight(50);
+    axisLabelFont.setWeight(QFont::Normal);   // 50 on Qt 5's scale
     axisTitleFont.setPixelSize(10);
-    axisTitleFont.setWeight(50);
+    axisTitleFont.setWeight(QFont::Normal);   // 50 on Qt 5's scale
     chartTitleFont.setPixelSize(12);
-    chartTitleFont.setWeight(50);
+    chartTitleFont.setWeight(QFont::Normal);   // 50 on Qt 5's scale
 
     reactionTimer = new QElapsedTimer;
     setupPlaybackFormat();

@@ -1,8 +1,6 @@
 #include "audio/QtAudioEngine.h"
 
-#include <QAudioDeviceInfo>
 #include <QAudioFormat>
-#include <QAudioOutput>
 #include <QBuffer>
 #include <QDebug>
 #include <QPointer>
@@ -11,6 +9,48 @@
 
 #include <cmath>
 #include <deque>
+
+// Qt 6 renamed the output classes and moved the device list; the rest of the
+// engine is written once against these names.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QAudioDevice>
+#include <QAudioSink>
+#include <QMediaDevices>
+using OutputDevice = QAudioDevice;
+using Sink = QAudioSink;
+namespace {
+OutputDevice defaultOutputDevice() { return QMediaDevices::defaultAudioOutput(); }
+QList<OutputDevice> outputDevicesOfQt() { return QMediaDevices::audioOutputs(); }
+QString nameOf(const OutputDevice &device) { return QString::fromUtf8(device.id()); }
+QString descriptionOf(const OutputDevice &device) { return device.description(); }
+void setMonoFloat(QAudioFormat &format, int rateHz)
+{
+    format.setSampleRate(rateHz);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Float);
+}
+} // namespace
+#else
+#include <QAudioDeviceInfo>
+#include <QAudioOutput>
+using OutputDevice = QAudioDeviceInfo;
+using Sink = QAudioOutput;
+namespace {
+OutputDevice defaultOutputDevice() { return QAudioDeviceInfo::defaultOutputDevice(); }
+QList<OutputDevice> outputDevicesOfQt() { return QAudioDeviceInfo::availableDevices(QAudio::AudioOutput); }
+QString nameOf(const OutputDevice &device) { return device.deviceName(); }
+QString descriptionOf(const OutputDevice &device) { return device.deviceName(); }
+void setMonoFloat(QAudioFormat &format, int rateHz)
+{
+    format.setSampleRate(rateHz);
+    format.setChannelCount(1);
+    format.setSampleSize(32);
+    format.setCodec(QStringLiteral("audio/pcm"));
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    format.setSampleType(QAudioFormat::Float);
+}
+} // namespace
+#endif
 
 namespace {
 
@@ -35,7 +75,7 @@ struct QtAudioEngine::Output
     };
 
     QAudioFormat format;
-    QAudioDeviceInfo deviceInfo;
+    OutputDevice deviceInfo;
     QString deviceName;
     int rate = 0;
     bool open = false;
@@ -47,10 +87,10 @@ struct QtAudioEngine::Output
     // The sound that plays, and its output; outputs that have taken their
     // last sample play out on their own before they go.
     Sound current;
-    QPointer<QAudioOutput> output;
+    QPointer<Sink> output;
     QBuffer *buffer = nullptr;
     qint64 startNs = 0;
-    QVector<QPointer<QAudioOutput>> retiring;
+    QVector<QPointer<Sink>> retiring;
 };
 
 QtAudioEngine::QtAudioEngine(QObject *parent)
@@ -81,30 +121,25 @@ bool QtAudioEngine::open(int rateHz, const QString &device, QString *errorText)
         return fail(QStringLiteral("the audio output plays rates from 1 to %1 Hz, and the sounds have %2 Hz")
                         .arg(maximumRateHz()).arg(rateHz));
     }
-    d->deviceInfo = QAudioDeviceInfo::defaultOutputDevice();
+    d->deviceInfo = defaultOutputDevice();
     if (!device.isEmpty()) {
-        for (const QAudioDeviceInfo &info : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
-            if (info.deviceName() == device)
+        for (const OutputDevice &info : outputDevicesOfQt()) {
+            if (nameOf(info) == device)
                 d->deviceInfo = info;
         }
     }
     if (d->deviceInfo.isNull())
         return fail(QStringLiteral("no audio output device was found (no audio server runs, or it has no output)"));
 
-    d->format.setSampleRate(rateHz);
-    d->format.setChannelCount(1);
-    d->format.setSampleSize(32);
-    d->format.setCodec(QStringLiteral("audio/pcm"));
-    d->format.setByteOrder(QAudioFormat::LittleEndian);
-    d->format.setSampleType(QAudioFormat::Float);
+    setMonoFloat(d->format, rateHz);
     if (!d->deviceInfo.isFormatSupported(d->format)) {
         return fail(QStringLiteral("the audio output %1 does not take %2 Hz mono 32-bit float sound")
-                        .arg(d->deviceInfo.deviceName(), QString::number(rateHz)));
+                        .arg(descriptionOf(d->deviceInfo), QString::number(rateHz)));
     }
     d->rate = rateHz;
     d->deviceName = device;
     d->open = true;
-    qInfo().noquote() << "Audio output: Qt Multimedia," << d->deviceInfo.deviceName();
+    qInfo().noquote() << "Audio output: Qt Multimedia," << descriptionOf(d->deviceInfo);
     return true;
 }
 
@@ -161,17 +196,21 @@ void QtAudioEngine::start()
     d->buffer->setData(bytes);
     d->buffer->open(QIODevice::ReadOnly);
 
-    d->output = new QAudioOutput(d->deviceInfo, d->format, this);
+    d->output = new Sink(d->deviceInfo, d->format, this);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // (Qt 6's output with a buffer this small never reports that it has
+    // played everything; there it keeps its own size.)
     d->output->setBufferSize(d->format.bytesForDuration(outputBufferMs * 1000));
+#endif
     d->buffer->setParent(d->output);
-    connect(d->output.data(), &QAudioOutput::stateChanged, this, &QtAudioEngine::stateChanged);
+    connect(d->output.data(), &Sink::stateChanged, this, &QtAudioEngine::stateChanged);
     d->startNs = monotonicNowNs();
     d->output->start(d->buffer);
 }
 
 void QtAudioEngine::stateChanged()
 {
-    QAudioOutput *output = d->output;
+    Sink *output = d->output;
     if (!output || sender() != output)
         return;
     if (output->state() == QAudio::StoppedState && output->error() != QAudio::NoError) {
@@ -216,7 +255,7 @@ void QtAudioEngine::release()
         disconnect(d->output.data(), nullptr, this, nullptr);
         d->retiring.append(d->output);
     }
-    for (const QPointer<QAudioOutput> &output : qAsConst(d->retiring)) {
+    for (const QPointer<Sink> &output : qAsConst(d->retiring)) {
         if (output) {
             output->stop();
             output->deleteLater();
@@ -237,14 +276,15 @@ AudioOutputInfo QtAudioEngine::outputInfo() const
 {
     AudioOutputInfo info;
     info.backend = QStringLiteral("Qt Multimedia");
-    info.device = d->deviceInfo.deviceName();
+    info.device = descriptionOf(d->deviceInfo);
     info.volume = QStringLiteral("100 %");
     return info;
 }
 
 qint64 QtAudioEngine::outputLatencyNs() const
 {
-    return qint64(outputBufferMs) * 1'000'000;
+    return d->output ? d->format.durationForBytes(d->output->bufferSize()) * 1000
+                     : qint64(outputBufferMs) * 1'000'000;
 }
 
 int QtAudioEngine::maximumRateHz() const
@@ -256,7 +296,7 @@ int QtAudioEngine::maximumRateHz() const
 QVector<AudioDeviceDescription> QtAudioEngine::outputDevices() const
 {
     QVector<AudioDeviceDescription> devices;
-    for (const QAudioDeviceInfo &info : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput))
-        devices.append({info.deviceName(), info.deviceName()});
+    for (const OutputDevice &info : outputDevicesOfQt())
+        devices.append({nameOf(info), descriptionOf(info)});
     return devices;
 }

@@ -1,9 +1,10 @@
 #include "experiment/ResultsFile.h"
 
+#include "common/LocaleText.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTextCodec>
 
 QByteArray resultsFileBytes(const QVector<SoundFileRecord> &records)
 {
@@ -15,7 +16,7 @@ QByteArray resultsFileBytes(const QVector<SoundFileRecord> &records)
         text += record.fileName + QLatin1Char('\t') + QString::number(record.nT2)
                 + QLatin1Char('\t') + QString::number(record.nT4) + QStringLiteral("\r\n");
     }
-    return QTextCodec::codecForLocale()->fromUnicode(text);
+    return toLocaleText(text);
 }
 
 bool saveFileAtomically(const QString &filePath, const QByteArray &bytes, QString *errorText)

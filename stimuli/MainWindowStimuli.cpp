@@ -182,7 +182,7 @@ void MainWindow::updateWaveformChart()
     updateDisplaySamples();
     // The panel can be read back between loads ("Go"), which re-derives the
     // sample count from the rounded duration; never draw past the loaded sound.
-    const int shown = std::min({settings.displaySamples, samples.size(), timeAxisMs.size()});
+    const int shown = int(std::min<qint64>({settings.displaySamples, samples.size(), timeAxisMs.size()}));
     waveformPoints.resize(std::max(shown, 0));
     for (int i = 0; i < shown; ++i)
         waveformPoints[i] = QPointF(timeAxisMs[i], samples[i]);
@@ -208,7 +208,7 @@ void MainWindow::updateWaveformChart()
 
 void MainWindow::updateSpectrumChart()
 {
-    const int shown = std::min(settings.spectrumPointCount, spectrumAmplitudes.size());
+    const int shown = int(std::min<qint64>(settings.spectrumPointCount, spectrumAmplitudes.size()));
     spectrumPoints.resize(shown);
     for (int k = 0; k < shown; ++k)
         spectrumPoints[k] = QPointF(spectrumFrequencies[k], spectrumAmplitudes[k]);

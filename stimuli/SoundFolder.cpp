@@ -1,12 +1,12 @@
 #include "stimuli/SoundFolder.h"
 
+#include "common/LocaleText.h"
 #include "wav/WavFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QTextCodec>
 
 #include <unistd.h>
 
@@ -109,11 +109,10 @@ QString fileNameProblem(const QString &fileName)
         || fileName.contains(QLatin1Char('\n')))
         return QStringLiteral("has a tab or a line break in its name, which would break the results and the "
                               "journal; rename it");
-    QTextCodec *codec = QTextCodec::codecForLocale();
-    if (codec && !codec->canEncode(fileName))
+    if (!localeCanWrite(fileName))
         return QStringLiteral("has characters in its name that the system's text encoding (%1) cannot write "
                               "into the results file; rename it, or run the program in a UTF-8 locale")
-            .arg(QString::fromLatin1(codec->name()));
+            .arg(localeEncodingName());
     return QString();
 }
 

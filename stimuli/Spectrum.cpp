@@ -74,7 +74,7 @@ void amplitudeSpectrum(const QVector<double> &samples, qint32 fftLength, double 
     // Half the sample count in integer division, as the amplitude of a sine is
     // |X[k]| / (n / 2). A sound of one sample would divide by 0; stimuli have
     // at least two, and the guard keeps the arithmetic finite regardless.
-    const double divisor = std::max(samples.size() / 2, 1);
+    const double divisor = double(std::max<qint64>(samples.size() / 2, 1));
     frequencies[0] = 0.0;
     amplitudes[0] = std::fabs(f[0]) / divisor;
     for (qint32 k = 1; k < bins; ++k) {

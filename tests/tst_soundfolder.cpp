@@ -8,7 +8,9 @@
 
 #include <QDataStream>
 #include <QDir>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QTextCodec>
+#endif
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -105,6 +107,8 @@ void SoundFolderTest::namesThatWouldBreakTheFiles()
     QVERIFY(check.problems[1].reason.startsWith("has a tab or a line break in its name"));
     QCOMPARE(check.frames, (QVector<qint64>{0, 0, 4000}));
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // (Qt 6 writes UTF-8 everywhere, which holds every name.)
     QTextCodec *saved = QTextCodec::codecForLocale();
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
     const QString japanese = fileNameProblem(QStringLiteral("\u65e5\u672c.wav"));
@@ -112,6 +116,7 @@ void SoundFolderTest::namesThatWouldBreakTheFiles()
     QTextCodec::setCodecForLocale(saved);
     QVERIFY2(japanese.contains("(ISO-8859-1) cannot write"), qPrintable(japanese));
     QVERIFY(french.isEmpty());
+#endif
 }
 
 void SoundFolderTest::listingTakesWavFilesInNameOrder()

@@ -3,6 +3,7 @@
 // of the three charts.
 
 #include "FakeAudioEngine.h"
+#include "SeriesPoints.h"
 #include "app/MainWindow.h"
 #include "experiment/TrialPlayer.h"
 
@@ -445,7 +446,7 @@ void MainWindowTester::loadingAndChartsOfTheDefaultSound()
     // them that show on the plot's pixel columns, the extremes among them.
     QCOMPARE(window.waveformPoints.size(), 10000);
     QCOMPARE(window.waveformPoints[9999], QPointF(249.975, window.samples[9999]));
-    QVERIFY(drawnFrom(window.waveformSeries->pointsVector(), window.waveformPoints));
+    QVERIFY(drawnFrom(seriesPoints(window.waveformSeries), window.waveformPoints));
     QCOMPARE(window.waveformAxisX->min(), 0.0);
     QCOMPARE(window.waveformAxisX->max(), 250.0);
     const auto extremes = std::minmax_element(window.samples.cbegin(), window.samples.cend());
@@ -454,7 +455,7 @@ void MainWindowTester::loadingAndChartsOfTheDefaultSound()
 
     // The spectrum: the bins up to 2000 Hz drawn, the x axis as built.
     QCOMPARE(window.frequencyResolution, 40000.0 / 16384);
-    const QVector<QPointF> spectrum = window.spectrumSeries->pointsVector();
+    const QVector<QPointF> spectrum = seriesPoints(window.spectrumSeries);
     QCOMPARE(spectrum.size(), 819);
     QCOMPARE(spectrum[818], QPointF(818 * 40000.0 / 16384, window.spectrumAmplitudes[818]));
     QCOMPARE(window.spectrumAxisX->max(), 2000.0);
@@ -466,7 +467,7 @@ void MainWindowTester::loadingAndChartsOfTheDefaultSound()
     window.updateSpectrumChart();
     QVERIFY(std::fabs(window.spectrumAxisY->max() - 1.0) < 1e-12);
     QCOMPARE(window.spectrumRange[1], window.spectrumAxisY->max());
-    for (const QPointF &point : window.spectrumSeries->pointsVector())
+    for (const QPointF &point : seriesPoints(window.spectrumSeries))
         QVERIFY(point.y() < 0.01);
 }
 
@@ -493,7 +494,7 @@ void MainWindowTester::eachTrialUsesItsOwnFile()
     QCOMPARE(window.lineEditWavFileName->text(), longName);
     QCOMPARE(window.timeAxisMs.size(), 12000);
     QCOMPARE(window.waveformPoints.size(), 12000);
-    QVERIFY(drawnFrom(window.waveformSeries->pointsVector(), window.waveformPoints));
+    QVERIFY(drawnFrom(seriesPoints(window.waveformSeries), window.waveformPoints));
     QCOMPARE(window.waveformAxisX->max(), 300.0);
     QCOMPARE(window.fftLength, 16384);
 
@@ -505,7 +506,7 @@ void MainWindowTester::eachTrialUsesItsOwnFile()
     QCOMPARE(window.lineEditSoundDuration->text(), QStringLiteral("75.00"));
     QCOMPARE(window.timeAxisMs.size(), 3000);
     QCOMPARE(window.waveformPoints.size(), 3000);
-    QVERIFY(drawnFrom(window.waveformSeries->pointsVector(), window.waveformPoints));
+    QVERIFY(drawnFrom(seriesPoints(window.waveformSeries), window.waveformPoints));
     QCOMPARE(window.fftLength, 4096);
     QVector<double> frequencies;
     QVector<double> amplitudes;
@@ -545,7 +546,7 @@ void MainWindowTester::trendChart()
     window.updateTrendChart();
     QCOMPARE(window.trendFileNumbers, QVector<double>({1, 2, 3, 4, 5}));
     QCOMPARE(window.trendCounts, QVector<double>(5, 0.0));
-    QCOMPARE(window.trendSeries->pointsVector(),
+    QCOMPARE(seriesPoints(window.trendSeries),
              QVector<QPointF>({{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}));
     QCOMPARE(window.trendAxisX->min(), 1.0);
     QCOMPARE(window.trendAxisX->max(), 5.0);
@@ -563,7 +564,7 @@ void MainWindowTester::trendChart()
         QCOMPARE(window.trendAxisY->min(), 0.0);
         QCOMPARE(window.trendAxisY->max(), count <= 4 ? 4.0 : 5.0);
     }
-    QCOMPARE(window.trendSeries->pointsVector()[2], QPointF(3, 5));
+    QCOMPARE(seriesPoints(window.trendSeries)[2], QPointF(3, 5));
     QCOMPARE(window.trendFileNumbers.size(), 5);
 
     // The next session starts over with its own number of files; a single
@@ -571,7 +572,7 @@ void MainWindowTester::trendChart()
     window.numSoundFiles = 1;
     window.trialCounter = 0;
     window.updateTrendChart();
-    QCOMPARE(window.trendSeries->pointsVector(), QVector<QPointF>({{1, 0}}));
+    QCOMPARE(seriesPoints(window.trendSeries), QVector<QPointF>({{1, 0}}));
     QCOMPARE(window.trendAxisY->max(), 4.0);
     QVERIFY(window.trendAxisX->min() < 1.0 && window.trendAxisX->max() > 1.0);
 }

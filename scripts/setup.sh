@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the program needs, and with --tests also those
-# the tests and benchmarks need. Only missing packages are installed, so a
-# second run does nothing. Uses sudo when not run as root.
+# Installs the Debian packages the program needs (Debian 12 and 13), and with
+# --tests also those the tests and benchmarks need, with --qt6 also Qt 6's.
+# Only missing packages are installed, so a second run does nothing. Uses
+# sudo when not run as root.
 set -euo pipefail
 
 packages=(
@@ -9,13 +10,25 @@ packages=(
   qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
   libpulse-dev pulseaudio pulseaudio-utils
 )
-if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(
-    sox espeak-ng xvfb xauth
-    libbenchmark-dev libfftw3-dev libsndfile1-dev
-    clang libclang-rt-dev
-  )
-fi
+for option in "$@"; do
+  case $option in
+  --tests)
+    packages+=(
+      sox espeak-ng xvfb xauth
+      libbenchmark-dev libfftw3-dev libsndfile1-dev
+      clang libclang-rt-dev
+      dpkg-dev file
+    )
+    ;;
+  --qt6)
+    packages+=(qt6-base-dev qt6-charts-dev qt6-multimedia-dev libqt6opengl6-dev libgl-dev)
+    ;;
+  *)
+    echo "unknown option: $option" >&2
+    exit 2
+    ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -123,18 +123,7 @@ int main(int argc, char *argv[])
     delete engine;
     capture.stop();
 
-    std::vector<std::pair<qint64, qint64>> runs;
-    for (qint64 i = captureStart; i < qint64(recorded.size());) {
-        if (recorded[size_t(i)] == 0.0f) {
-            ++i;
-            continue;
-        }
-        qint64 end = i;
-        while (end < qint64(recorded.size()) && recorded[size_t(end)] != 0.0f)
-            ++end;
-        runs.push_back({i, end});
-        i = end;
-    }
+    const std::vector<std::pair<qint64, qint64>> runs = SinkCapture::nonZeroRuns(recorded, captureStart);
     int intact = 0;
     for (const auto &run : runs) {
         if (run.second - run.first == frames

@@ -113,6 +113,27 @@ public:
         return int(stretches.size());
     }
 
+    // Where sounds stand in a recording: each unbroken run of non-zero
+    // samples from index `from` on, as [first, end) pairs. (The sounds the
+    // tests play have no zero sample.)
+    static std::vector<std::pair<qint64, qint64>> nonZeroRuns(const std::vector<float> &recorded, qint64 from)
+    {
+        std::vector<std::pair<qint64, qint64>> runs;
+        const qint64 size = qint64(recorded.size());
+        for (qint64 i = from; i < size;) {
+            if (recorded[size_t(i)] == 0.0f) {
+                ++i;
+                continue;
+            }
+            qint64 end = i;
+            while (end < size && recorded[size_t(end)] != 0.0f)
+                ++end;
+            runs.emplace_back(i, end);
+            i = end;
+        }
+        return runs;
+    }
+
     static constexpr qint64 shiftNs = 2'000'000;
     static constexpr int shiftWakes = 10;
     static constexpr qint64 minWakeGapNs = 2'000'000;

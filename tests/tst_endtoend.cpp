@@ -175,17 +175,8 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
 
     // One unbroken run of non-zero samples per trial.
     QVector<QPair<qint64, qint64>> sounds;
-    for (qint64 i = fromIndex; i < qint64(recorded.size());) {
-        if (recorded[size_t(i)] == 0.0f) {
-            ++i;
-            continue;
-        }
-        qint64 end = i;
-        while (end < qint64(recorded.size()) && recorded[size_t(end)] != 0.0f)
-            ++end;
-        sounds.append({i, end});
-        i = end;
-    }
+    for (const auto &run : SinkCapture::nonZeroRuns(recorded, fromIndex))
+        sounds.append({run.first, run.second});
     QCOMPARE(sounds.size(), w.trialOrder.size());
 
     QVector<QVector<float>> expected;

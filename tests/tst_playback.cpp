@@ -123,19 +123,9 @@ AudioEngineTest::Played AudioEngineTest::playAndWait(AudioEngine &engine, const 
 
 QVector<QPair<qint64, qint64>> AudioEngineTest::soundsInCapture(qint64 from) const
 {
-    const std::vector<float> recorded = capture->samples();
     QVector<QPair<qint64, qint64>> runs;
-    for (qint64 i = from; i < qint64(recorded.size());) {
-        if (recorded[size_t(i)] == 0.0f) {
-            ++i;
-            continue;
-        }
-        qint64 end = i;
-        while (end < qint64(recorded.size()) && recorded[size_t(end)] != 0.0f)
-            ++end;
-        runs.append({i, end});
-        i = end;
-    }
+    for (const auto &run : SinkCapture::nonZeroRuns(capture->samples(), from))
+        runs.append({run.first, run.second});
     return runs;
 }
 

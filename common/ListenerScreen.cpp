@@ -4,7 +4,8 @@
 
 namespace {
 
-// The design's listener window: 30 % x 20 % of the screen, centred.
+// The listener's window as it has always opened: 30 % x 20 % of the screen,
+// centred.
 constexpr double windowWidthFraction = 0.3;
 constexpr double windowHeightFraction = 0.2;
 

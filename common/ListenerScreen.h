@@ -22,7 +22,7 @@ struct ListenerScreenChoice
     QString label;       // what the panel shows
 };
 
-// The default: the design's window, 30 % x 20 % of the experimenter's
+// The default: the listener's own window, 30 % x 20 % of the experimenter's
 // (primary) screen, centred on it.
 inline const QString listenerWindowKey() { return QString(); }
 // The experimenter's screen, full screen: for a lab with one screen.

@@ -255,7 +255,7 @@ void QtAudioEngine::release()
         disconnect(d->output.data(), nullptr, this, nullptr);
         d->retiring.append(d->output);
     }
-    for (const QPointer<Sink> &output : qAsConst(d->retiring)) {
+    for (const QPointer<Sink> &output : std::as_const(d->retiring)) {
         if (output) {
             output->stop();
             output->deleteLater();

@@ -87,7 +87,7 @@ void MainWindow::audioFailed(const QString &reason)
         return;
     }
     int answered = 0;
-    for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+    for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
         answered += record.nT2 + record.nT4;
     const QString journalPath = trialJournal.isOpen() ? trialJournal.filePath() : QString();
     trialJournal.appendNote(QStringLiteral("audio output failed after %1 answered trials: ").arg(answered) + reason

@@ -94,7 +94,7 @@ void MainWindow::copyJournalBeside(const QString &resultsFilePath)
 void MainWindow::writeSummaryBeside(const QString &path)
 {
     QStringList names;
-    for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+    for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
         names.append(record.fileName);
     const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
     // Never over an earlier summary: beside the results that of an earlier

@@ -207,7 +207,7 @@ void MainWindow::openTrialJournal()
     header.sessionTypeName = settings.sessionTypeNames.value(settings.sessionType);
     header.sessionNumber = settings.sessionNumber;
     header.soundFolder = settings.wavPath;
-    for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+    for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
         header.soundFileNames.append(record.fileName);
     header.samplingRate = settings.samplingRate;
     header.repetitions = repetitions;

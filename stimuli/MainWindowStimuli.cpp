@@ -253,7 +253,7 @@ void MainWindow::updateTrendChart()
         identificationCurve->clear();
     } else {
         QStringList names;
-        for (const SoundFileRecord &record : qAsConst(settings.soundFiles))
+        for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
             names.append(record.fileName);
         const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
         int counted = 0;

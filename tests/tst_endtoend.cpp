@@ -180,7 +180,7 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
     QCOMPARE(sounds.size(), w.trialOrder.size());
 
     QVector<QVector<float>> expected;
-    for (const SoundFileRecord &record : qAsConst(w.settings.soundFiles)) {
+    for (const SoundFileRecord &record : std::as_const(w.settings.soundFiles)) {
         WavFile file;
         QVERIFY(file.read(QDir(folder).filePath(record.fileName).toStdString()));
         QVector<float> values;
@@ -330,7 +330,7 @@ void MainWindowTester::practiceThenExperiment()
     runSession(w, driver, experiment, 5);
     if (QTest::currentTestFailed())
         return;
-    for (const SoundFileRecord &record : qAsConst(w.settings.soundFiles))
+    for (const SoundFileRecord &record : std::as_const(w.settings.soundFiles))
         QCOMPARE(record.nT2 + record.nT4, 40);
     checkCapture(w, experiment, experimentFolder, experimentStart, "experiment");
 

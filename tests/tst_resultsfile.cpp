@@ -6,6 +6,7 @@
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QTextCodec>
 #endif
+#include <QTimeZone>
 #include <QtTest>
 
 class ResultsFileTest : public QObject
@@ -107,7 +108,7 @@ void ResultsFileTest::journalRoundTrip()
     QTemporaryDir dir;
     JournalHeader header;
     header.programVersion = "test";
-    header.startTime = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3), Qt::OffsetFromUTC, 3600);
+    header.startTime = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3), QTimeZone(3600));
     header.subjectCode = "S 01/x";
     header.sessionTypeName = "practice";
     header.sessionNumber = 2;

@@ -200,7 +200,7 @@ void MainWindowTester::answersAreCountedAndJournaled()
     QCOMPARE(w.settings.soundFiles[2].nT4, 3);   // trials 3, 7, 9: 4, 4, 4
     QCOMPARE(w.trendCounts, (QVector<double>{2, 2, 0}));
     QCOMPARE(w.trendPoints[2].y(), 0.0);
-    for (const SoundFileRecord &r : qAsConst(w.settings.soundFiles))
+    for (const SoundFileRecord &r : std::as_const(w.settings.soundFiles))
         QCOMPARE(r.nT2 + r.nT4, 3);
 
     QCOMPARE(done.count(), 1);
@@ -234,7 +234,7 @@ void MainWindowTester::invalidResponseWarns()
     QCOMPARE(driver.seen.size(), 1);
     QCOMPARE(driver.seen.first().title, QStringLiteral("Warning"));
     QCOMPARE(driver.seen.first().text, QStringLiteral("Invalid response"));
-    for (const SoundFileRecord &r : qAsConst(w.settings.soundFiles))
+    for (const SoundFileRecord &r : std::as_const(w.settings.soundFiles))
         QCOMPARE(r.nT2 + r.nT4, 0);
 }
 

@@ -282,7 +282,7 @@ void SubjectWindowTester::states()
     }
 
     QList<int> sent;
-    for (const QList<QVariant> &arguments : qAsConst(responded))
+    for (const QList<QVariant> &arguments : std::as_const(responded))
         sent << arguments.at(0).toInt();
     QCOMPARE(sent, responses);
     QCOMPARE(closed.count(), 0);

@@ -53,8 +53,9 @@ public:
     // The answer is due this long after the estimated end, so that the
     // listener never hears the buttons come on before the sound is over.
     static constexpr qint64 endMarginNs = 1'000'000;
-    // A sound not over this long after its own length is taken as lost.
-    static constexpr qint64 watchdogMarginNs = 3'000'000'000;
+    // A sound not over this long after its own length is taken as lost: long
+    // enough for a loaded machine, short enough that a stalled run is seen.
+    qint64 watchdogMarginNs = 10'000'000'000;
 
 signals:
     // The sound has ended at the device (estimated end + endMarginNs).

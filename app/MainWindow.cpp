@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace {
@@ -207,4 +208,13 @@ void MainWindow::setupLayout()
     // The charts get two thirds of the spare width.
     gridLayoutMain->setColumnStretch(0, 1);
     gridLayoutMain->setColumnStretch(1, 2);
+}
+
+// A warning for the experimenter, usable while the main window is disabled
+// during a run (the box would otherwise take the window's disabled state).
+void MainWindow::showWarning(const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
+    box.setEnabled(true);
+    box.exec();
 }

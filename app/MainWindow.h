@@ -76,6 +76,7 @@ protected:
 private:
     // Construction and the session panel (app/).
     void setupLayout();
+    void showWarning(const QString &text);
     void initializeState();
     // What is remembered between starts: read into the panel at start,
     // written when it changes.

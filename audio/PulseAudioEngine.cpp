@@ -560,13 +560,13 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
         if (reason.isEmpty())
             d->waitFor(pa_context_get_server_info(d->context, Stream::serverInfo, d.get()));
 
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(rateHz), 1};
+        const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, uint32_t(rateHz), 1};
         pa_channel_map map;
         pa_channel_map_init_mono(&map);
         if (reason.isEmpty()) {
             pa_proplist *streamProperties = pa_proplist_new();
             pa_proplist_sets(streamProperties, PA_PROP_MEDIA_NAME, "Stimuli");
-            d->stream = pa_stream_new_with_proplist(d->context, "Stimuli", &spec, &map, streamProperties);
+            d->stream = pa_stream_new_with_proplist(d->context, "Stimuli", &sampleFormat, &map, streamProperties);
             pa_proplist_free(streamProperties);
             if (!d->stream)
                 reason = QStringLiteral("the audio server refused a %1 Hz stream (%2)").arg(rateHz).arg(pulseError(d->context));
@@ -579,11 +579,11 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
 
             pa_buffer_attr attributes;
             attributes.maxlength = uint32_t(-1);   // the server's largest, 4 MiB
-            attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(queueNs / 1000), &spec));
+            attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(queueNs / 1000), &sampleFormat));
             // No prebuffer: the stream plays from the start, and on through an
             // underrun, so its position keeps pace with the device throughout.
             attributes.prebuf = 0;
-            attributes.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(requestNs / 1000), &spec));
+            attributes.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(requestNs / 1000), &sampleFormat));
             attributes.fragsize = uint32_t(-1);
 
             // Full volume, unmuted, whatever an earlier stream of this

@@ -29,14 +29,10 @@ bool MainWindow::openAudioOutput()
     QString reason;
     if (trialPlayer->prepare(static_cast<int>(settings.samplingRate), audioDevice, &reason))
         return true;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                    QStringLiteral("Sound cannot be played: ") + reason
-                        + QStringLiteral(".\n\nA run cannot start until the audio output works. Check that the "
-                                         "sound system runs and the output device is connected, then press "
-                                         "\"Go\" again."),
-                    QMessageBox::Ok, this);
-    box.setEnabled(true);
-    box.exec();
+    showWarning(QStringLiteral("Sound cannot be played: ") + reason
+                + QStringLiteral(".\n\nA run cannot start until the audio output works. Check that the "
+                                 "sound system runs and the output device is connected, then press "
+                                 "\"Go\" again."));
     return false;
 }
 
@@ -107,7 +103,5 @@ void MainWindow::audioFailed(const QString &reason)
                          .arg(trialOrder.size());
     if (!journalPath.isEmpty())
         text += QStringLiteral("\nEvery answer given so far is kept in the trial journal:\n") + journalPath;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, this);
-    box.setEnabled(true);
-    box.exec();
+    showWarning(text);
 }

@@ -141,14 +141,10 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
     // Said once per run: the run goes on, but the experimenter must know
     // that only the results file will hold its answers.
     if (trialJournal.failedWrites() == 1) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                        QStringLiteral("The trial journal could not be written (") + trialJournal.lastError()
-                            + QStringLiteral("):\n") + trialJournal.filePath()
-                            + QStringLiteral("\nThe run goes on; its answers are kept in memory until the "
-                                             "results file is saved."),
-                        QMessageBox::Ok, this);
-        box.setEnabled(true);
-        box.exec();
+        showWarning(QStringLiteral("The trial journal could not be written (") + trialJournal.lastError()
+                    + QStringLiteral("):\n") + trialJournal.filePath()
+                    + QStringLiteral("\nThe run goes on; its answers are kept in memory until the "
+                                     "results file is saved."));
     }
 }
 

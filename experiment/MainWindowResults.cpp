@@ -44,12 +44,8 @@ void MainWindow::writeResultsFile()
                 writeSummaryBeside(chosen);
                 return;
             }
-            QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                            QStringLiteral("could not open file for writing \r\n")
-                                + settings.outputPath + settings.outputFileName,
-                            QMessageBox::Ok, this);
-            box.setEnabled(true);
-            box.exec();
+            showWarning(QStringLiteral("could not open file for writing \r\n") + settings.outputPath
+                        + settings.outputFileName);
         }
 
         if (!askToRetrySaving())
@@ -83,12 +79,8 @@ void MainWindow::copyJournalBeside(const QString &resultsFilePath)
     const QString copyPath = freeFilePath(journalCopyPath(resultsFilePath));
     if (journal.open(QIODevice::ReadOnly) && saveFileAtomically(copyPath, journal.readAll(), &reason))
         return;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                    QStringLiteral("The results were saved, but the trial journal could not be copied to\n")
-                        + copyPath + QStringLiteral("\nIt stays in\n") + journalPath,
-                    QMessageBox::Ok, this);
-    box.setEnabled(true);
-    box.exec();
+    showWarning(QStringLiteral("The results were saved, but the trial journal could not be copied to\n") + copyPath
+                + QStringLiteral("\nIt stays in\n") + journalPath);
 }
 
 void MainWindow::writeSummaryBeside(const QString &path)
@@ -103,10 +95,6 @@ void MainWindow::writeSummaryBeside(const QString &path)
     QString reason;
     if (saveFileAtomically(summaryPath, summaryFileBytes(files, fitLogistic(binomialRows(files))), &reason))
         return;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                    QStringLiteral("The identification summary could not be written to\n") + summaryPath
-                        + QStringLiteral("\n(") + reason + QStringLiteral(")."),
-                    QMessageBox::Ok, this);
-    box.setEnabled(true);
-    box.exec();
+    showWarning(QStringLiteral("The identification summary could not be written to\n") + summaryPath
+                + QStringLiteral("\n(") + reason + QStringLiteral(")."));
 }

@@ -217,13 +217,9 @@ void MainWindow::openTrialJournal()
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                        QStringLiteral("The trial journal could not be created in\n%1\n(%2).\n"
-                                       "The run goes on; its answers are kept in memory only "
-                                       "until the results file is saved.")
-                            .arg(trialJournalFolder, reason),
-                        QMessageBox::Ok, this);
-        box.setEnabled(true);
-        box.exec();
+        showWarning(QStringLiteral("The trial journal could not be created in\n%1\n(%2).\n"
+                                   "The run goes on; its answers are kept in memory only "
+                                   "until the results file is saved.")
+                        .arg(trialJournalFolder, reason));
     }
 }

@@ -128,6 +128,7 @@ private:
     bool askToRetrySaving();
     void copyJournalBeside(const QString &resultsFilePath);
     void writeSummaryBeside(const QString &path);
+    QVector<FileSummary> runFileSummaries() const;
 
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;

@@ -65,11 +65,11 @@ SoundPlacement placeSound(const StreamTimeline &timeline, qint64 requestedNs, qi
 // set, the line runs one cycle below the highest reports, which are the ones
 // taken just after a cycle started; a report that was delayed on its way
 // only ever lies lower, so it cannot pull the line, and the few that lie
-// above the band (the server read one cycle further ahead) are passed over. Such reports scatter too
-// widely to measure the slope from, so the line keeps the nominal rate and
-// only the last cycleWindowNs of reports place it: a device clock that
-// drifts by 100 ppm from the monotonic one then moves an estimate by at
-// most 0.1 ms.
+// above the band (the server read one cycle further ahead) are passed over.
+// Such reports scatter too widely to measure the slope from, so the line
+// keeps the nominal rate and only the last cycleWindowNs of reports place
+// it: a device clock that drifts by 100 ppm from the monotonic one then
+// moves an estimate by at most 0.1 ms.
 class StreamClockFit
 {
 public:

@@ -36,8 +36,8 @@ QVector<ListenerScreenChoice> listenerScreenChoices(const QVector<ScreenDescript
         const QString key = screenKey(screens, i);
         choices.append({key, QStringLiteral("%1 (%2 x %3), full screen")
                                  .arg(key)
-                                         .arg(screen.geometry.width())
-                                         .arg(screen.geometry.height())});
+                                 .arg(screen.geometry.width())
+                                 .arg(screen.geometry.height())});
     }
     return choices;
 }

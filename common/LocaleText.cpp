@@ -12,6 +12,8 @@ QByteArray toLocaleText(const QString &text)
 bool localeCanWrite(const QString &text)
 {
     QStringEncoder encoder(QStringConverter::System);
+    // The encoding happens when the result becomes bytes; only then is an
+    // error known.
     const QByteArray bytes = encoder.encode(text);
     return !encoder.hasError();
 }

@@ -82,9 +82,9 @@ void MainWindow::audioFailed(const QString &reason)
         qWarning().noquote() << "Audio output failed:" << reason;
         return;
     }
-    int answered = 0;
-    for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
-        answered += record.nT2 + record.nT4;
+    // Every answer given, counted or not (an answer to a broken file's
+    // silence is still an answered trial).
+    const int answered = runAnswers.size();
     const QString journalPath = trialJournal.isOpen() ? trialJournal.filePath() : QString();
     trialJournal.appendNote(QStringLiteral("audio output failed after %1 answered trials: ").arg(answered) + reason
                             + QStringLiteral("; the run was stopped"));

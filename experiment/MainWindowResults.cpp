@@ -85,10 +85,7 @@ void MainWindow::copyJournalBeside(const QString &resultsFilePath)
 
 void MainWindow::writeSummaryBeside(const QString &path)
 {
-    QStringList names;
-    for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
-        names.append(record.fileName);
-    const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
+    const QVector<FileSummary> files = runFileSummaries();
     // Never over an earlier summary: beside the results that of an earlier
     // session may be there.
     const QString summaryPath = freeFilePath(summaryPathBeside(path));
@@ -97,4 +94,13 @@ void MainWindow::writeSummaryBeside(const QString &path)
         return;
     showWarning(QStringLiteral("The identification summary could not be written to\n") + summaryPath
                 + QStringLiteral("\n(") + reason + QStringLiteral(")."));
+}
+
+// Per file of the session, in folder order: this run's counted answers.
+QVector<FileSummary> MainWindow::runFileSummaries() const
+{
+    QStringList names;
+    for (const SoundFileRecord &record : settings.soundFiles)
+        names.append(record.fileName);
+    return summarizeFiles(names, runAnswers);
 }

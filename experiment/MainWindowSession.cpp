@@ -2,24 +2,24 @@
 // return of the main window when the listener's window closes.
 
 #include "app/MainWindow.h"
-#include "experiment/TrialOrder.h"
-#include "experiment/TrialPlayer.h"
+
 #include "app/LabOptionsPanel.h"
 #include "common/WindowPlacement.h"
+#include "experiment/TrialOrder.h"
+#include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
 
-#include <QCloseEvent>
-#include <QDebug>
-
-#include <QComboBox>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
 #include <QDateTime>
+#include <QDebug>
+#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QDir>
 
 #include <cmath>
 

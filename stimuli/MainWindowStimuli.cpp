@@ -252,10 +252,7 @@ void MainWindow::updateTrendChart()
     if (runAnswers.isEmpty() || numSoundFiles <= 0) {
         identificationCurve->clear();
     } else {
-        QStringList names;
-        for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
-            names.append(record.fileName);
-        const QVector<FileSummary> files = summarizeFiles(names, runAnswers);
+        const QVector<FileSummary> files = runFileSummaries();
         int counted = 0;
         for (const FileSummary &file : files)
             counted += file.n;

@@ -184,6 +184,7 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
         // Opened here first for the system's own reason when it cannot be
         // (the reader only says that it could not).
         if (!reason.isEmpty()) {
+            // The name alone rules the file out.
         } else if (!file.open(QIODevice::ReadOnly)) {
             reason = QStringLiteral("cannot be opened (%1)").arg(file.errorString());
         } else if (file.size() == 0) {

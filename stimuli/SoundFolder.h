@@ -43,10 +43,9 @@ constexpr quint32 maxStimulusRate = 768000;
 // maxRateHz, and from 2 to maxStimulusFrames samples per channel (the
 // spectrum divides by half the sample count).
 //
-// A name that holds a TAB, CR or LF, or that the locale's encoding cannot
-// write (the results file is in that encoding), is refused too: see
-// fileNameProblem. A sound that would need more than memoryBudgetBytes to
-// load (0: no budget) is refused as too long for this computer.
+// A sound that would need more than memoryBudgetBytes to load (0: no
+// budget) is refused as too long for this computer. (The folder check also
+// refuses names no results file can hold: see fileNameProblem.)
 QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz = maxStimulusRate,
                         qint64 memoryBudgetBytes = 0);
 

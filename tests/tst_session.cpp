@@ -396,6 +396,13 @@ void MainWindowTester::brokenFileIsNotedInTheJournal()
     QCOMPARE(w.settings.soundFiles[0].nT2, 1);
     QCOMPARE(fake(w)->requests[1].samples.size(), 10000);
     QVERIFY(!w.runAnswers[1].counted);
+
+    // Should the output fail now, the uncounted answer is still an answered
+    // trial.
+    driver.answerMessage(QMessageBox::Ok);
+    fake(w)->fail(QStringLiteral("the audio server stopped answering"));
+    QTRY_COMPARE(driver.pending(), 0);
+    QVERIFY(driver.seen.last().text.contains(QStringLiteral("after 2 of 9 trials")));
 }
 
 // Runs this test program again as a child that answers five trials and then

@@ -120,6 +120,7 @@ private:
     void endOfSound(const SoundTiming &timing);
     void audioFailed(const QString &reason);
     void abandonRun();
+    void stopRunFromMainWindow();
     void openTrialJournal();
     void journalAnswer(qint32 answer, double reactionTimeMs);
     bool breakIsDue() const;

@@ -89,13 +89,7 @@ void MainWindow::audioFailed(const QString &reason)
     trialJournal.appendNote(QStringLiteral("audio output failed after %1 answered trials: ").arg(answered) + reason
                             + QStringLiteral("; the run was stopped"));
 
-    // The listener's window goes first, without its question, so that the
-    // experimenter's message is in plain view; then the run ends as when
-    // that window is closed.
-    abandonRun();
-    if (subjectWindow)
-        subjectWindow->dismiss();
-    refreshMainWindow();
+    stopRunFromMainWindow();
 
     QString text = QStringLiteral("Sound could not be played: ") + reason
                    + QStringLiteral(".\n\nThe run was stopped after %1 of %2 trials; no results file was written.")

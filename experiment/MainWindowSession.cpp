@@ -90,12 +90,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    // Exactly as when the listener's window closes mid-run.
     const QString journalPath = trialJournal.filePath();
-    abandonRun();
-    if (subjectWindow)
-        subjectWindow->dismiss();
-    refreshMainWindow();
+    stopRunFromMainWindow();
     if (!journalPath.isEmpty()) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
                         QStringLiteral("The run was stopped. Every answer given is kept in the trial journal:\n")
@@ -124,6 +120,17 @@ void MainWindow::refreshMainWindow()
     pushButtonPractice->setEnabled(true);
     pushButtonExperiment->setEnabled(true);
     pushButtonGo->setEnabled(false);
+}
+
+// The run ends from this side (the output failed, the window is closing):
+// exactly as when the listener's window closes mid-run, that window going
+// first, without its question, so that what follows is in plain view.
+void MainWindow::stopRunFromMainWindow()
+{
+    abandonRun();
+    if (subjectWindow)
+        subjectWindow->dismiss();
+    refreshMainWindow();
 }
 
 void MainWindow::abandonRun()

@@ -21,6 +21,10 @@ struct SoundTiming
     qint64 onsetNs = 0;            // estimate: when its first sample reaches the device
     qint64 endNs = 0;              // estimate: when its last sample has left the device
     qint64 latencyNs = 0;          // the output latency in use when it was placed
+    // Frames at its start that the server had already passed when the sound
+    // reached it (a write delayed on a busy computer): they may not have
+    // been played. 0 for a sound that arrived in time.
+    qint64 framesMaybeLost = 0;
 
     // Estimated onset minus requested onset: 0 for a sound placed on time (up
     // to one frame, never early), positive for a late one.
@@ -91,6 +95,9 @@ public:
 
 signals:
     void soundPlaced(const SoundTiming &timing);
+    // After soundPlaced: the sound reached the server late, and up to
+    // `frames` of its first frames may not have been played.
+    void soundStartMaybeLost(quint64 soundId, qint64 frames);
     // The stream stopped for good (the server went away, the device was
     // removed): no further sound will play until open() succeeds again.
     void failed(const QString &reason);

@@ -125,12 +125,23 @@ struct PulseAudioEngine::Stream
     std::deque<Sound> sounds;   // the front one may be placed and partly written
     int underruns = 0;
 
+    // Sounds written and not yet confirmed to have reached the server before
+    // it read past their first frame, in the order their checks were sent.
+    struct ArrivalCheck
+    {
+        quint64 soundId;
+        qint64 frame;    // its first frame
+        qint64 frames;   // its length
+    };
+    std::deque<ArrivalCheck> arrivalChecks;
+
     // Libpulse callbacks.
     static void contextState(pa_context *c, void *self);
     static void streamState(pa_stream *s, void *self);
     static void writeRequest(pa_stream *s, size_t bytes, void *self);
     static void underflow(pa_stream *s, void *self);
     static void latencyUpdate(pa_stream *s, void *self);
+    static void arrivalChecked(pa_stream *s, int success, void *self);
     static void timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void deadline(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void serverInfo(pa_context *c, const pa_server_info *i, void *self);
@@ -188,6 +199,34 @@ void PulseAudioEngine::Stream::underflow(pa_stream *, void *self)
 void PulseAudioEngine::Stream::latencyUpdate(pa_stream *, void *self)
 {
     static_cast<Stream *>(self)->addTimingReport();
+}
+
+// The answer to the timing request sent right after a sound's first write:
+// the server handled the write before the request, so a read index past the
+// sound's first frame means that the server had already read that far when
+// the sound reached it (the write was held up on a busy computer). What lay
+// there, queued silence, was played in place of the sound's start, unless
+// the server could still rewind its device.
+void PulseAudioEngine::Stream::arrivalChecked(pa_stream *s, int success, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (d->arrivalChecks.empty())
+        return;
+    const ArrivalCheck check = d->arrivalChecks.front();
+    d->arrivalChecks.pop_front();
+    const pa_timing_info *timing = success ? pa_stream_get_timing_info(s) : nullptr;
+    if (!timing || timing->read_index_corrupt)
+        return;
+    const qint64 readFrames = timing->read_index / qint64(bytesPerFrame);
+    if (readFrames <= check.frame)
+        return;
+    const qint64 lost = std::min(readFrames - check.frame, check.frames);
+    qWarning().noquote() << "Audio: the server had passed the first" << lost
+                         << "frames of a sound when it arrived; they may not have been played";
+    PulseAudioEngine *owner = d->engine;
+    const quint64 id = check.soundId;
+    QMetaObject::invokeMethod(
+        owner, [owner, id, lost] { emit owner->soundStartMaybeLost(id, lost); }, Qt::QueuedConnection);
 }
 
 void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self)
@@ -399,6 +438,12 @@ bool PulseAudioEngine::Stream::placeFront(const SoundPlacement &placement)
     PulseAudioEngine *owner = engine;
     QMetaObject::invokeMethod(owner, [owner, timing] { emit owner->soundPlaced(timing); }, Qt::QueuedConnection);
 
+    // Whether the sound's start reached the server before it read that far.
+    if (pa_operation *operation = pa_stream_update_timing_info(stream, arrivalChecked, this)) {
+        arrivalChecks.push_back({sound.id, placement.frame, frames});
+        pa_operation_unref(operation);
+    }
+
     if (sound.written == frames)
         sounds.pop_front();
     return true;
@@ -476,6 +521,7 @@ void PulseAudioEngine::Stream::tearDown()
     clock.restart();
     sinkLatencies.clear();
     readSteps.clear();
+    arrivalChecks.clear();
     cycleFrames = 0;
     zeroLatencyReports = false;
     zeroLatencyRun = 0;

@@ -121,13 +121,24 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
                                 + trialSoundProblem
                                 + QStringLiteral(" when its turn came; silence was played instead"));
     }
+    // A sound whose start reached the audio server too late to be played in
+    // full (the computer was too busy): said beside its row, so that the
+    // answer can be judged.
+    const SoundTiming &timing = trialPlayer->timing();
+    if (timing.framesMaybeLost > 0) {
+        trialJournal.appendNote(
+            QStringLiteral("trial ") + QString::number(trialCounter) + QStringLiteral(": the first ")
+            + QString::number(double(timing.framesMaybeLost) * 1000.0 / settings.samplingRate, 'f', 2)
+            + QStringLiteral(" ms of ") + settings.soundFiles.at(currentSoundIndex).fileName
+            + QStringLiteral(" may not have been played (the computer was too busy: the sound reached the audio "
+                             "server after it had passed that point)"));
+    }
     JournalRow row;
     row.trialNumber = trialCounter;
     row.soundFileName = settings.soundFiles.at(currentSoundIndex).fileName;
     row.answer = answer;
     row.reactionTimeMs = reactionTimeMs;
     row.sinceRunStartMs = (monotonicNowNs() - runStartNs) / 1'000'000;
-    const SoundTiming &timing = trialPlayer->timing();
     row.soundOnsetMs = double(timing.onsetNs - runStartNs) / 1e6;
     row.soundEndMs = double(timing.endNs - runStartNs) / 1e6;
     row.onsetErrorMs = double(timing.onsetErrorNs()) / 1e6;

@@ -40,6 +40,7 @@ void TrialPlayer::setEngine(AudioEngine *engine)
         return;
     audio->setParent(nullptr);
     connect(audio, &AudioEngine::soundPlaced, this, &TrialPlayer::soundPlaced);
+    connect(audio, &AudioEngine::soundStartMaybeLost, this, &TrialPlayer::soundStartMaybeLost);
     connect(audio, &AudioEngine::failed, this, &TrialPlayer::engineFailed);
 }
 
@@ -95,6 +96,13 @@ void TrialPlayer::soundPlaced(const SoundTiming &timing)
     placed = true;
     endDueNs = timing.endNs + endMarginNs;
     armAt(endTimer, endDueNs);
+}
+
+void TrialPlayer::soundStartMaybeLost(quint64 id, qint64 frames)
+{
+    // Kept with the sound's timing, for its answer's journal row.
+    if (placed && id == last.soundId)
+        last.framesMaybeLost = frames;
 }
 
 void TrialPlayer::endTimerFired()

@@ -65,6 +65,7 @@ signals:
 
 private:
     void soundPlaced(const SoundTiming &timing);
+    void soundStartMaybeLost(quint64 id, qint64 frames);
     void endTimerFired();
     void engineFailed(const QString &reason);
     void armAt(QTimer &timer, qint64 timeNs);

@@ -56,7 +56,8 @@ public:
         if (placing == Placing::Never || !opened)
             return id;
         const qint64 frames = samples.size();
-        QTimer::singleShot(0, this, [this, id, frames, onsetNs] {
+        const qint64 lost = framesLostAtStart;
+        QTimer::singleShot(0, this, [this, id, frames, onsetNs, lost] {
             if (id <= cancelledUpTo)
                 return;
             const qint64 lengthNs = frames * 1'000'000'000LL / std::max(rate, 1);
@@ -69,6 +70,8 @@ public:
             timing.endNs = timing.onsetNs + lengthNs;
             timing.latencyNs = 5'000'000;
             emit soundPlaced(timing);
+            if (lost > 0)
+                emit soundStartMaybeLost(id, lost);
         });
         return id;
     }
@@ -103,6 +106,7 @@ public:
     }
 
     Placing placing = Placing::JustEnded;
+    qint64 framesLostAtStart = 0;   // set: each sound handed over is said to have lost this many
     QString refusal;   // set: open() fails with this reason
     QVector<Request> requests;
     int opens = 0;

@@ -193,7 +193,12 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
     QFile journal(w.trialJournal.filePath());
     QVERIFY(journal.open(QIODevice::ReadOnly));
     QVector<double> journalReactionMs, journalOnsetMs;
+    QHash<int, double> journalStartLostMs;   // trial -> the start it says may not have been played
+    const QRegularExpression startLostNote(QStringLiteral("^# trial (\\d+): the first ([0-9.]+) ms of .* may not have been played"));
     for (const QString &line : QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch note = startLostNote.match(line);
+        if (note.hasMatch())
+            journalStartLostMs.insert(note.captured(1).toInt(), note.captured(2).toDouble());
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (line.startsWith(QLatin1Char('#')) || fields.size() < 9 || fields[0] == QLatin1String("trial"))
             continue;
@@ -203,13 +208,34 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
     QCOMPARE(journalReactionMs.size(), sounds.size());
 
     QVector<double> onsetMs, reactionMs, buttonsMs, estimateMs, latencyMs;
-    int earlyEstimates = 0, buttonsBeforeEstimate = 0;
+    int earlyEstimates = 0, buttonsBeforeEstimate = 0, startsLost = 0;
     const double gapMs = w.settings.silentInterval * 1000.0;
     for (int k = 0; k < sounds.size(); ++k) {
         const QVector<float> &want = expected[w.trialOrder[k]];
         const qint64 length = sounds[k].second - sounds[k].first;
-        QVERIFY2(length == want.size(), qPrintable(QStringLiteral("trial %1: %2 of %3 samples")
-                                                       .arg(k + 1).arg(length).arg(want.size())));
+        if (length != want.size()) {
+            // Which part reached the device says what went wrong: a lost
+            // start was written where the server had already read.
+            const auto heard = recorded.begin() + sounds[k].first;
+            const bool startLost = length < want.size() && std::equal(heard, heard + length, want.end() - length);
+            const bool endLost = length < want.size() && std::equal(heard, heard + length, want.begin());
+            // A start lost on a busy computer is allowed only where the
+            // journal says so, and no more of it than the journal says.
+            const double saidMs = journalStartLostMs.value(k + 1, 0.0);
+            if (startLost && (want.size() - length) <= std::lround(saidMs * 40.0)) {
+                ++startsLost;
+                qWarning("%s: trial %d: the first %d samples were not played, as the journal says", label,
+                         k + 1, int(want.size() - length));
+                continue;
+            }
+            QFAIL(qPrintable(QStringLiteral("trial %1: %2 of %3 samples (%4)")
+                                 .arg(k + 1)
+                                 .arg(length)
+                                 .arg(want.size())
+                                 .arg(startLost ? QStringLiteral("its start is missing")
+                                                : endLost ? QStringLiteral("its end is missing")
+                                                          : QStringLiteral("not a part of the sound"))));
+        }
         QVERIFY(std::equal(want.begin(), want.end(), recorded.begin() + sounds[k].first));
 
         const qint64 trueOnsetNs = capture.renderTimeNs(sounds[k].first);
@@ -230,8 +256,8 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
             ++buttonsBeforeEstimate;
     }
 
-    qInfo("%s: %d trials, every sample played; %d stretch(es) of recording", label, int(sounds.size()),
-          capture.stretchCount());
+    qInfo("%s: %d trials, every sample played but the starts of %d the journal names; %d stretch(es) of "
+          "recording", label, int(sounds.size()), startsLost, capture.stretchCount());
     const auto report = [label](const char *what, const QVector<double> &values) {
         const Stats s = stats(values);
         qInfo("%s: %s: mean %.3f ms, sd %.3f, min %.3f, max %.3f", label, what, s.mean, s.sd, s.min, s.max);

@@ -256,8 +256,8 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
             ++buttonsBeforeEstimate;
     }
 
-    qInfo("%s: %d trials, every sample played but the starts of %d the journal names; %d stretch(es) of "
-          "recording", label, int(sounds.size()), startsLost, capture.stretchCount());
+    qInfo("%s: %d trials, every sample played, except the starts of %d sound(s) the journal names; %d "
+          "stretch(es) of recording", label, int(sounds.size()), startsLost, capture.stretchCount());
     const auto report = [label](const char *what, const QVector<double> &values) {
         const Stats s = stats(values);
         qInfo("%s: %s: mean %.3f ms, sd %.3f, min %.3f, max %.3f", label, what, s.mean, s.sd, s.min, s.max);

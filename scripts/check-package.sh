@@ -11,7 +11,7 @@ contents=$(dpkg-deb -c "$deb")
 status=0
 for file in ./usr/bin/tarquel ./usr/share/applications/tarquel.desktop \
             ./usr/share/icons/hicolor/scalable/apps/tarquel.svg ./usr/share/tarquel/examples/step1.wav \
-            ./usr/share/doc/tarquel/README.md; do
+            ./usr/share/doc/tarquel/README.md ./usr/share/doc/tarquel/docs/data-files.md; do
   grep -q " $file\$" <<<"$contents" || { echo "missing from $deb: $file" >&2; status=1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/IdentificationCurveOverlay.h"
+#include "app/NoticeArea.h"
 #include "app/LabOptionsPanel.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialPlayer.h"
@@ -140,7 +141,7 @@ MainWindow::~MainWindow()
     release(labelSesType, labelSoundType, labelMainParameter, labelSoundFileInfo,
             labelSamplingRate, labelSoundDuration, labelSilentInterval, labelSubCode,
             labelSesNum, labelWavFilePath, labelWavFileName, labelOutputFilePath,
-            labelOutputFileName, labelStatus);
+            labelOutputFileName, labelStatus, noticeArea);
     release(comboBoxSesType, comboBoxSoundType, comboBoxMainParameter);
     release(lineEditSamplingRate, lineEditSoundDuration, lineEditSilentInterval,
             lineEditSubCode, lineEditSesNum, lineEditWavFilePath, lineEditWavFileName,
@@ -189,6 +190,10 @@ void MainWindow::setupLayout()
     int row = 2;
     for (QHBoxLayout *layout : rows)
         gridLayoutParameters->addLayout(layout, row++, 0, 1, 4, Qt::Alignment());
+    // Notices for the experimenter, right under the status line.
+    if (!noticeArea)
+        noticeArea = new NoticeArea;
+    gridLayoutParameters->addWidget(noticeArea, row++, 0, 1, 4, Qt::Alignment());
     // The lab's own rows: listener screen, audio output, breaks.
     if (!labOptions)
         labOptions = new LabOptionsPanel(gridLayoutParameters, row, 4, this);

@@ -26,6 +26,7 @@ class QLineEdit;
 class QPushButton;
 class IdentificationCurveOverlay;
 class LabOptionsPanel;
+class NoticeArea;
 class QCloseEvent;
 class SubjectWindow;
 class TrialPlayer;
@@ -214,6 +215,7 @@ private:
     QtCharts::QChartView *trendChartView = nullptr;
     IdentificationCurveOverlay *identificationCurve = nullptr;   // the fit on the trend chart and under it
     LabOptionsPanel *labOptions = nullptr;   // listener screen, audio output, breaks
+    NoticeArea *noticeArea = nullptr;        // notices for the experimenter, under the status line
     SubjectWindow *subjectWindow = nullptr;
     QElapsedTimer *reactionTimer = nullptr;
     qint32 reactionTimerStarts = 0;

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 
 #include "app/LabOptionsPanel.h"
+#include "app/NoticeArea.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
@@ -25,6 +26,8 @@
 
 void MainWindow::on_pushButtonPractice_clicked()
 {
+    // A new session starts with no notice of the last one.
+    noticeArea->clear();
     repetitions = practiceRepetitions;
     comboBoxSesType->setCurrentIndex(0);
     startSession();
@@ -35,6 +38,8 @@ void MainWindow::on_pushButtonPractice_clicked()
 
 void MainWindow::on_pushButtonExperiment_clicked()
 {
+    // A new session starts with no notice of the last one.
+    noticeArea->clear();
     repetitions = experimentRepetitions;
     comboBoxSesType->setCurrentIndex(1);
     startSession();

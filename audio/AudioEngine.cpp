@@ -17,3 +17,7 @@ AudioEngine::AudioEngine(QObject *parent)
 }
 
 AudioEngine::~AudioEngine() = default;
+
+void AudioEngine::setIdle(bool)
+{
+}

@@ -7,13 +7,14 @@
 
 class AudioEngine;
 
-// The engines this build has, in the order they are tried: libpulse where it
-// was there at build time, then Qt Multimedia.
+// The engines this build has: PipeWire's own and libpulse's where their
+// libraries were there at build time, and Qt Multimedia's.
 QStringList availableAudioBackends();
 
-// The engine that plays the sounds: the first available one, or the one the
-// environment variable TARQUEL_AUDIO_BACKEND names ("pulse" or "qt"). The
-// caller owns it. *backendNote, when given, says which one was chosen and
+// The engine that plays the sounds: the one the environment variable
+// TARQUEL_AUDIO_BACKEND names ("pipewire", "pulse" or "qt"), or else the one
+// for the sound server that runs (PipeWire's own on PipeWire, libpulse's on
+// PulseAudio). The caller owns it. *backendNote, when given, says which one was chosen and
 // why, for the log.
 AudioEngine *createAudioEngine(QString *backendNote = nullptr);
 

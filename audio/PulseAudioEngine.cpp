@@ -3,10 +3,12 @@
 #include "audio/StreamClock.h"
 
 #include <QDebug>
+#include <QPointer>
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -47,6 +49,14 @@ constexpr qint64 writeMarginNs = 2'000'000;
 // machine under heavy load (a build beside the run) is not taken for one.
 constexpr qint64 serverSilenceNs = 10'000'000'000;
 
+// Placed sounds are kept this long after their end, for a timeline that
+// jumps to revise.
+constexpr qint64 keepPlacedNs = 2'000'000'000;
+
+// How often a corked stream is looked at: only to see that the server is
+// still there.
+constexpr qint64 idleTimingUpdateNs = 1'000'000'000;
+
 // How long open() waits for the server to answer.
 constexpr qint64 connectTimeoutNs = 5'000'000'000;
 
@@ -82,6 +92,21 @@ struct PulseAudioEngine::Stream
         qint64 requestedNs = 0;
         qint64 frame = -1;    // where its first sample went; -1 until placed
         qint64 written = 0;   // frames of it written so far
+        // A sound placed again after the device's timeline jumped keeps the
+        // plan of its first placement; replaced says it has one.
+        bool replaced = false;
+        bool sawStall = false;   // the device stalled while it was due
+        SoundTiming plan;
+    };
+
+    // A sound written to the stream, kept until well after its end so that a
+    // jump of the device's timeline can revise its timing.
+    struct Placed
+    {
+        SoundTiming timing;
+        qint64 frame = 0;
+        bool sawStall = false;
+        QVector<float> samples;   // shared with the sound: kept to place it again
     };
 
     explicit Stream(PulseAudioEngine *owner) : engine(owner) {}
@@ -97,8 +122,21 @@ struct PulseAudioEngine::Stream
     int rate = 0;
     QString requestedDevice;
     AudioOutputInfo info;
-    bool running = false;
+    // Read without the lock by isOpen(); written under it.
+    std::atomic<bool> running{false};
     bool failureReported = false;
+    // One per open(): a notice queued by an earlier stream is dropped when
+    // it arrives after a close and a reopen. Read and written only on the
+    // engine's own thread.
+    quint64 generation = 0;
+    bool corked = false;
+    bool pipewireServer = false;   // the server is PipeWire's pulse server
+    // Progress of the device: the read index, and when it last moved.
+    qint64 progressFrames = -1;
+    qint64 progressNs = 0;
+    bool stalled = false;
+    double lastFittedPosition = 0.0;   // the device's position at the last report on the line
+    std::deque<Placed> placed;
 
     StreamClockFit clock{1.0};
     qint64 lastReportTimestampUs = -1;
@@ -134,6 +172,14 @@ struct PulseAudioEngine::Stream
         qint64 frames;   // its length
     };
     std::deque<ArrivalCheck> arrivalChecks;
+    struct PieceCheck
+    {
+        quint64 soundId;
+        qint64 offset;   // the piece's first frame, counted in the sound
+        qint64 frame;    // its first frame on the stream
+        qint64 frames;   // its length
+    };
+    std::deque<PieceCheck> pieceChecks;
 
     // Libpulse callbacks.
     static void contextState(pa_context *c, void *self);
@@ -142,6 +188,7 @@ struct PulseAudioEngine::Stream
     static void underflow(pa_stream *s, void *self);
     static void latencyUpdate(pa_stream *s, void *self);
     static void arrivalChecked(pa_stream *s, int success, void *self);
+    static void pieceChecked(pa_stream *s, int success, void *self);
     static void timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void deadline(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void serverInfo(pa_context *c, const pa_server_info *i, void *self);
@@ -157,7 +204,28 @@ struct PulseAudioEngine::Stream
     bool writeSilence(qint64 atFrame, qint64 frames);
     bool placeFront(const SoundPlacement &placement);
     void tearDown();
+    template<typename Notice>
+    void notify(Notice notice);
+    void timelineJumped();
+    void checkProgress(qint64 readFrames);
+    bool soundDue() const;
 };
+
+// Runs notice on the engine's own thread, unless the stream it came from
+// has been closed by then.
+template<typename Notice>
+void PulseAudioEngine::Stream::notify(Notice notice)
+{
+    QPointer<PulseAudioEngine> owner = engine;
+    const quint64 streamGeneration = generation;
+    QMetaObject::invokeMethod(
+        engine,
+        [owner, streamGeneration, notice] {
+            if (owner && owner->d->generation == streamGeneration)
+                notice(owner.data());
+        },
+        Qt::QueuedConnection);
+}
 
 void PulseAudioEngine::Stream::contextState(pa_context *c, void *self)
 {
@@ -223,16 +291,37 @@ void PulseAudioEngine::Stream::arrivalChecked(pa_stream *s, int success, void *s
     const qint64 lost = std::min(readFrames - check.frame, check.frames);
     qWarning().noquote() << "Audio: the server had passed the first" << lost
                          << "frames of a sound when it arrived; they may not have been played";
-    PulseAudioEngine *owner = d->engine;
     const quint64 id = check.soundId;
-    QMetaObject::invokeMethod(
-        owner, [owner, id, lost] { emit owner->soundStartMaybeLost(id, lost); }, Qt::QueuedConnection);
+    d->notify([id, lost](PulseAudioEngine *owner) { emit owner->soundStartMaybeLost(id, lost); });
+}
+
+// The same for a later piece of a long sound: written on a write request,
+// it too may reach the server after it read past the piece's start.
+void PulseAudioEngine::Stream::pieceChecked(pa_stream *s, int success, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (d->pieceChecks.empty())
+        return;
+    const PieceCheck check = d->pieceChecks.front();
+    d->pieceChecks.pop_front();
+    const pa_timing_info *timing = success ? pa_stream_get_timing_info(s) : nullptr;
+    if (!timing || timing->read_index_corrupt)
+        return;
+    const qint64 readFrames = timing->read_index / qint64(bytesPerFrame);
+    if (readFrames <= check.frame)
+        return;
+    const qint64 lost = std::min(readFrames - check.frame, check.frames);
+    qWarning().noquote() << "Audio: the server had passed" << lost << "frames of a sound, from its frame"
+                         << check.offset << "on, when they arrived; they may not have been played";
+    const quint64 id = check.soundId;
+    const qint64 offset = check.offset;
+    d->notify([id, offset, lost](PulseAudioEngine *owner) { emit owner->soundPartMaybeLost(id, offset, lost); });
 }
 
 void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self)
 {
     auto *d = static_cast<Stream *>(self);
-    if (d->running && monotonicNowNs() - d->lastReportArrivalNs > serverSilenceNs) {
+    if (d->running && !d->corked && monotonicNowNs() - d->lastReportArrivalNs > serverSilenceNs) {
         d->reportFailure(QStringLiteral("the audio server stopped answering (no word from it for %1 s)")
                              .arg(serverSilenceNs / 1e9));
     }
@@ -240,7 +329,9 @@ void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, c
         if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
             pa_operation_unref(operation);
     }
-    const qint64 intervalNs = d->zeroLatencyReports ? cycleTimingUpdateNs : timingUpdateNs;
+    const qint64 intervalNs = d->corked ? idleTimingUpdateNs
+                              : d->zeroLatencyReports || d->pipewireServer ? cycleTimingUpdateNs
+                                                                           : timingUpdateNs;
     pa_context_rttime_restart(d->context, e, pa_rtclock_now() + pa_usec_t(intervalNs / 1000));
 }
 
@@ -308,8 +399,91 @@ void PulseAudioEngine::Stream::reportFailure(const QString &reason)
     failureReported = true;
     running = false;
     sounds.clear();
-    PulseAudioEngine *owner = engine;
-    QMetaObject::invokeMethod(owner, [owner, reason] { emit owner->failed(reason); }, Qt::QueuedConnection);
+    notify([reason](PulseAudioEngine *owner) { emit owner->failed(reason); });
+}
+
+bool PulseAudioEngine::Stream::soundDue() const
+{
+    if (!sounds.empty())
+        return true;
+    const qint64 now = monotonicNowNs();
+    return std::any_of(placed.begin(), placed.end(), [now](const Placed &p) { return p.timing.endNs > now; });
+}
+
+// The device makes progress while the server reads the stream on. One that
+// reads nothing for stallNs while a sound is due or playing has stalled (a
+// suspended or stuck device); one that reads nothing for stallFailureNs has
+// failed.
+void PulseAudioEngine::Stream::checkProgress(qint64 readFrames)
+{
+    const qint64 now = monotonicNowNs();
+    if (readFrames != progressFrames || !soundDue()) {
+        const bool moved = readFrames != progressFrames;
+        progressFrames = readFrames;
+        if (moved || !stalled)
+            progressNs = now;
+        if (moved && stalled) {
+            stalled = false;
+            qInfo() << "Audio output: the device moves again";
+            notify([](PulseAudioEngine *owner) { emit owner->deviceStalled(false); });
+        }
+        return;
+    }
+    if (now - progressNs >= stallFailureNs) {
+        reportFailure(QStringLiteral("the output device made no progress for %1 s").arg(stallFailureNs / 1e9));
+        return;
+    }
+    if (now - progressNs >= stallNs && !stalled) {
+        stalled = true;
+        for (Sound &sound : sounds)
+            sound.sawStall = true;
+        for (Placed &p : placed)
+            p.sawStall = true;
+        qWarning().noquote() << "Audio output: the device has made no progress for" << (now - progressNs) / 1e6 << "ms";
+        notify([](PulseAudioEngine *owner) { emit owner->deviceStalled(true); });
+    }
+}
+
+// The device's timeline jumped, and the fit has restarted on it. A sound
+// whose start the server has not read yet is placed again for its time; one
+// already under way keeps the frames it has, which now play by the new
+// timeline from the jump on.
+void PulseAudioEngine::Stream::timelineJumped()
+{
+    const StreamTimeline timeline = clock.timeline();
+    const qint64 earliest = earliestWritableFrame();
+    const qint64 jumpFrame = qint64(std::ceil(lastFittedPosition));
+    std::deque<Sound> again;
+    for (auto it = placed.begin(); it != placed.end();) {
+        const bool notStarted = it->frame >= earliest && it->timing.endNs > monotonicNowNs();
+        auto queued = std::find_if(sounds.begin(), sounds.end(), [&](const Sound &s) { return s.id == it->timing.soundId; });
+        if (notStarted && (queued == sounds.end() || queued->frame >= 0)) {
+            Sound sound;
+            sound.id = it->timing.soundId;
+            sound.samples = it->samples;
+            sound.requestedNs = it->timing.requestedOnsetNs;
+            sound.replaced = true;
+            sound.sawStall = it->sawStall;
+            sound.plan = it->timing;
+            if (queued != sounds.end())
+                sounds.erase(queued);
+            again.push_back(sound);
+            // What was written of it becomes silence, up to the end of the
+            // queue (a run has one sound in flight at a time).
+            soundsEnd = std::min(soundsEnd, it->frame);
+            writeSilence(it->frame, queuedEnd - it->frame);
+            it = placed.erase(it);
+            continue;
+        }
+        SoundTiming moved = moveAcrossJump(it->timing, it->frame, jumpFrame, timeline, AudioEngine::revisionToleranceNs);
+        if (moved.onsetNs != it->timing.onsetNs || moved.endNs != it->timing.endNs) {
+            it->timing = moved;
+            notify([moved](PulseAudioEngine *owner) { emit owner->soundTimingRevised(moved); });
+        }
+        ++it;
+    }
+    for (auto it = again.rbegin(); it != again.rend(); ++it)
+        sounds.push_front(*it);
 }
 
 // One timing report of the server: at `timestamp` (wall-clock time) it had
@@ -353,9 +527,29 @@ void PulseAudioEngine::Stream::addTimingReport()
         for (const auto &step : readSteps)
             cycle = std::gcd(cycle, step.second);
     }
+    // PipeWire's pulse server counts a whole cycle as read when the cycle
+    // starts whatever latency it reports (a resampled stream, a real
+    // device); its read index then moves by a cycle's worth of the stream's
+    // frames, not always the same whole number when the graph runs at
+    // another rate.
+    if (pipewireServer && cycle == 0 && readSteps.size() >= minCycleSteps) {
+        std::vector<qint64> steps;
+        for (const auto &step : readSteps)
+            steps.push_back(step.second);
+        std::nth_element(steps.begin(), steps.begin() + long(steps.size() / 2), steps.end());
+        cycle = steps[steps.size() / 2];
+    }
     clock.setCycleFrames(cycle);
     cycleFrames = cycle;
-    clock.addReport(reportNs, position);
+    const StreamClockFit::Report fitted = clock.addReport(reportNs, position);
+    if (fitted == StreamClockFit::Report::Fitted)
+        lastFittedPosition = position;
+    checkProgress(readFrames);
+    if (fitted == StreamClockFit::Report::Restarted) {
+        qInfo().noquote() << "Audio output: the device's timeline jumped; its clock is fitted anew";
+        timelineJumped();
+        lastFittedPosition = position;
+    }
 
     transportNs = qint64(timing->transport_usec) * 1000;
     sinkLatencies.emplace_back(reportNs, qint64(timing->sink_usec) * 1000);
@@ -428,15 +622,32 @@ bool PulseAudioEngine::Stream::placeFront(const SoundPlacement &placement)
     sound.written = first;
     soundsEnd = placement.frame + frames;
 
-    SoundTiming timing;
+    SoundTiming timing = sound.replaced ? sound.plan : SoundTiming();
     timing.soundId = sound.id;
     timing.frames = frames;
     timing.requestedOnsetNs = sound.requestedNs;
     timing.onsetNs = placement.onsetNs;
     timing.endNs = placement.endNs;
     timing.latencyNs = timeOfFrame(clock.timeline(), queuedEnd) - monotonicNowNs();
-    PulseAudioEngine *owner = engine;
-    QMetaObject::invokeMethod(owner, [owner, timing] { emit owner->soundPlaced(timing); }, Qt::QueuedConnection);
+    if (!sound.replaced) {
+        timing.plannedOnsetNs = placement.onsetNs;
+        timing.plannedEndNs = placement.endNs;
+        // A sound that waited through a stall was due at its request.
+        if (sound.sawStall) {
+            timing.plannedOnsetNs = sound.requestedNs;
+            timing.plannedEndNs = sound.requestedNs + (placement.endNs - placement.onsetNs);
+        }
+    }
+    if (std::abs(timing.onsetDelayNs()) > AudioEngine::revisionToleranceNs
+        || std::abs(timing.endDelayNs()) > AudioEngine::revisionToleranceNs)
+        timing.deviceStalled = true;
+    placed.push_back({timing, placement.frame, sound.sawStall, sound.samples});
+    while (!placed.empty() && placed.front().timing.endNs < monotonicNowNs() - keepPlacedNs)
+        placed.pop_front();
+    if (sound.replaced)
+        notify([timing](PulseAudioEngine *owner) { emit owner->soundTimingRevised(timing); });
+    else
+        notify([timing](PulseAudioEngine *owner) { emit owner->soundPlaced(timing); });
 
     // Whether the sound's start reached the server before it read that far.
     if (pa_operation *operation = pa_stream_update_timing_info(stream, arrivalChecked, this)) {
@@ -461,14 +672,22 @@ void PulseAudioEngine::Stream::fill(qint64 wantedEnd)
             if (writeEnd >= wantedEnd)
                 return;
             const qint64 n = std::min<qint64>(sound.samples.size() - sound.written, maxPieceFrames / 2);
+            const qint64 pieceFrame = writeEnd;
             if (!write(sound.samples.constData() + sound.written, n, writeEnd))
                 return;
+            // Whether this piece too reached the server before it read that far.
+            if (pa_operation *operation = pa_stream_update_timing_info(stream, pieceChecked, this)) {
+                pieceChecks.push_back({sound.id, sound.written, pieceFrame, n});
+                pa_operation_unref(operation);
+            }
             sound.written += n;
             if (sound.written == sound.samples.size())
                 sounds.pop_front();
             continue;
         }
-        if (!sounds.empty() && clock.timeline().isValid()) {
+        // While the device stands still its old timeline says nothing of
+        // when a sound would play: the sound waits for it to move again.
+        if (!sounds.empty() && clock.timeline().isValid() && !stalled) {
             const Sound &sound = sounds.front();
             const SoundPlacement placement = placeSound(clock.timeline(), sound.requestedNs,
                                                         earliestWritableFrame(), sound.samples.size());
@@ -522,6 +741,11 @@ void PulseAudioEngine::Stream::tearDown()
     sinkLatencies.clear();
     readSteps.clear();
     arrivalChecks.clear();
+    pieceChecks.clear();
+    placed.clear();
+    stalled = false;
+    corked = false;
+    progressFrames = -1;
     cycleFrames = 0;
     zeroLatencyReports = false;
     zeroLatencyRun = 0;
@@ -545,6 +769,7 @@ PulseAudioEngine::~PulseAudioEngine()
 bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorText)
 {
     close();
+    ++d->generation;
     auto fail = [this, errorText](const QString &reason) {
         d->tearDown();
         if (errorText)
@@ -605,6 +830,7 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
         }
         if (reason.isEmpty())
             d->waitFor(pa_context_get_server_info(d->context, Stream::serverInfo, d.get()));
+        d->pipewireServer = d->info.server.contains(QLatin1String("PipeWire"));
 
         const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, uint32_t(rateHz), 1};
         pa_channel_map map;
@@ -680,6 +906,7 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
                                                    Stream::timingTick, d.get());
             d->running = true;
             d->lastReportArrivalNs = monotonicNowNs();
+            d->progressNs = monotonicNowNs();
             d->fill(d->writeEnd + qint64(pa_stream_writable_size(d->stream) / bytesPerFrame));
         }
     }
@@ -716,6 +943,11 @@ quint64 PulseAudioEngine::play(const QVector<float> &samples, qint64 onsetNs)
         return 0;
     pa_threaded_mainloop_lock(d->loop);
     const quint64 id = d->nextId++;
+    if (d->running && d->corked && !samples.isEmpty()) {
+        pa_threaded_mainloop_unlock(d->loop);
+        setIdle(false);
+        pa_threaded_mainloop_lock(d->loop);
+    }
     if (d->running && !samples.isEmpty()) {
         Stream::Sound sound;
         sound.id = id;
@@ -748,6 +980,36 @@ void PulseAudioEngine::cancel()
     pa_threaded_mainloop_unlock(d->loop);
 }
 
+void PulseAudioEngine::setIdle(bool idle)
+{
+    if (!d->loop)
+        return;
+    pa_threaded_mainloop_lock(d->loop);
+    if (d->running && idle != d->corked) {
+        d->corked = idle;
+        if (pa_operation *operation = pa_stream_cork(d->stream, idle ? 1 : 0, nullptr, nullptr))
+            pa_operation_unref(operation);
+        // The stream's position stood still while corked: its timeline is
+        // found anew from the reports that follow.
+        d->clock.restart();
+        d->sinkLatencies.clear();
+        d->readSteps.clear();
+        d->lastReadFrames = -1;
+        d->progressFrames = -1;
+        d->progressNs = monotonicNowNs();
+        d->lastReportArrivalNs = monotonicNowNs();
+        if (d->stalled) {
+            d->stalled = false;
+            d->notify([](PulseAudioEngine *owner) { emit owner->deviceStalled(false); });
+        }
+        if (!idle) {
+            if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
+                pa_operation_unref(operation);
+        }
+    }
+    pa_threaded_mainloop_unlock(d->loop);
+}
+
 AudioOutputInfo PulseAudioEngine::outputInfo() const
 {
     if (!d->loop)
@@ -767,6 +1029,54 @@ qint64 PulseAudioEngine::outputLatencyNs() const
     const qint64 latency = timeline.isValid() ? timeOfFrame(timeline, d->queuedEnd) - monotonicNowNs() : 0;
     pa_threaded_mainloop_unlock(d->loop);
     return latency;
+}
+
+namespace {
+
+struct ServerQuery
+{
+    QString name;
+    bool done = false;
+};
+
+void serverNameAnswered(pa_context *, const pa_server_info *info, void *userdata)
+{
+    auto *query = static_cast<ServerQuery *>(userdata);
+    if (info)
+        query->name = QString::fromUtf8(info->server_name) + QLatin1Char(' ') + QString::fromUtf8(info->server_version);
+    query->done = true;
+}
+
+} // namespace
+
+QString PulseAudioEngine::serverName()
+{
+    ServerQuery query;
+    pa_mainloop *loop = pa_mainloop_new();
+    if (!loop)
+        return {};
+    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "Auditory Tarquel");
+    const qint64 deadline = monotonicNowNs() + 2'000'000'000;
+    pa_operation *operation = nullptr;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        while (monotonicNowNs() < deadline && !query.done) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state))
+                break;
+            if (state == PA_CONTEXT_READY && !operation)
+                operation = pa_context_get_server_info(context, serverNameAnswered, &query);
+            if (pa_mainloop_prepare(loop, 10'000) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
+                break;
+        }
+    }
+    if (operation)
+        pa_operation_unref(operation);
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    return query.name;
 }
 
 int PulseAudioEngine::maximumRateHz() const

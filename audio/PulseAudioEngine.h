@@ -29,6 +29,12 @@ public:
     qint64 outputLatencyNs() const override;
     int maximumRateHz() const override;
     QVector<AudioDeviceDescription> outputDevices() const override;
+    void setIdle(bool idle) override;
+
+    // The audio server's name and version ("pulseaudio 16.1", "PulseAudio
+    // (on PipeWire 0.3.65) 15.0.0"), asked on a short connection of its own;
+    // empty when no server answers.
+    static QString serverName();
 
     // Underruns of the stream since open(): the server found no data where
     // it needed some. Each one is also written to the debug log.

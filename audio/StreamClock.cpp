@@ -1,5 +1,7 @@
 #include "audio/StreamClock.h"
 
+#include "audio/AudioEngine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -37,25 +39,74 @@ SoundPlacement placeSound(const StreamTimeline &timeline, qint64 requestedNs, qi
     return placement;
 }
 
+SoundTiming moveAcrossJump(const SoundTiming &timing, qint64 firstFrame, qint64 jumpFrame,
+                           const StreamTimeline &after, qint64 toleranceNs)
+{
+    SoundTiming moved = timing;
+    if (firstFrame >= jumpFrame)
+        moved.onsetNs = timeOfFrame(after, firstFrame);
+    if (firstFrame + timing.frames > jumpFrame)
+        moved.endNs = timeOfFrame(after, firstFrame + timing.frames);
+    if (std::abs(moved.onsetDelayNs()) > toleranceNs || std::abs(moved.endDelayNs()) > toleranceNs)
+        moved.deviceStalled = true;
+    return moved;
+}
+
 StreamClockFit::StreamClockFit(double nominalFramesPerSecond)
     : nominalRate(nominalFramesPerSecond)
 {
 }
 
-void StreamClockFit::addReport(qint64 timeNs, double positionFrames)
+StreamClockFit::Report StreamClockFit::addReport(qint64 timeNs, double positionFrames)
 {
     // Reports come in time order; one that does not (a clock stepped back
     // under the conversion) would only confuse the window.
     if (!reports.empty() && timeNs <= reports.back().timeNs)
-        return;
-    reports.push_back({timeNs, positionFrames});
+        return Report::Outlier;
+    const ReportPoint report{timeNs, positionFrames};
+    Report result = Report::Fitted;
+    if (fitted.isValid() && std::abs(residualFrames(report)) > toleranceFrames()) {
+        // Off the line. A jump moves every later report by the same amount:
+        // such reports agree with each other (at the nominal rate) as well as
+        // single reports agree with the line.
+        if (!offLine.empty()) {
+            const ReportPoint &first = offLine.front();
+            const double expected = first.positionFrames + double(timeNs - first.timeNs) * nominalRate / 1e9;
+            if (std::abs(positionFrames - expected) > toleranceFrames())
+                offLine.clear();
+        }
+        offLine.push_back(report);
+        if (int(offLine.size()) < jumpReports)
+            return Report::Outlier;
+        reports.assign(offLine.begin(), offLine.end());
+        offLine.clear();
+        result = Report::Restarted;
+    } else {
+        offLine.clear();
+        reports.push_back(report);
+    }
     while (reports.front().timeNs < timeNs - (cycleFrames > 0 ? cycleWindowNs : windowNs))
         reports.pop_front();
     refit();
+    return result;
+}
+
+double StreamClockFit::residualFrames(const ReportPoint &report) const
+{
+    return report.positionFrames - fitted.originFrame
+           - double(report.timeNs - fitted.originNs) * fitted.framesPerSecond / 1e9;
+}
+
+double StreamClockFit::toleranceFrames() const
+{
+    // Reports a cycle ahead scatter over a whole cycle above the device's
+    // line; the median lies about half a cycle above it.
+    return nominalRate * double(toleranceNs) / 1e9 + double(cycleFrames);
 }
 
 void StreamClockFit::restart()
 {
+    offLine.clear();
     reports.clear();
     fitted = StreamTimeline();
     used = 0;
@@ -92,14 +143,12 @@ void StreamClockFit::refit()
     std::nth_element(sorted.begin(), sorted.begin() + long(n / 2), sorted.end());
     double intercept = sorted[n / 2];
 
-    // Reports a cycle ahead scatter over a whole cycle above the device's
-    // line; the median lies about half a cycle above it.
-    const double toleranceFrames = nominalRate * double(toleranceNs) / 1e9 + double(cycleFrames);
+    const double tolerance = toleranceFrames();
     std::vector<size_t> kept;
     for (int pass = 0; pass < 2; ++pass) {
         kept.clear();
         for (size_t i = 0; i < n; ++i) {
-            if (std::abs(positions[i] - (intercept + slope * seconds[i])) <= toleranceFrames)
+            if (std::abs(positions[i] - (intercept + slope * seconds[i])) <= tolerance)
                 kept.push_back(i);
         }
         if (kept.empty())

@@ -48,6 +48,15 @@ struct SoundPlacement
 SoundPlacement placeSound(const StreamTimeline &timeline, qint64 requestedNs, qint64 earliestFrame,
                           qint64 frames);
 
+// The timing of a sound of `frames` frames written from `firstFrame`, after
+// the device's timeline jumped at `jumpFrame`: frames before it kept their
+// times, frames from it on play by `after`. The plan stays; the onset and
+// end become the best knowledge, and deviceStalled is set when either moved
+// more than toleranceNs from the plan.
+struct SoundTiming;
+SoundTiming moveAcrossJump(const SoundTiming &timing, qint64 firstFrame, qint64 jumpFrame,
+                           const StreamTimeline &after, qint64 toleranceNs);
+
 // Smooths a stream's timing reports into its timeline. Each report says
 // which stream position the device played at which time; single reports
 // scatter by the server's and the scheduler's delays, while the stream's
@@ -70,15 +79,26 @@ SoundPlacement placeSound(const StreamTimeline &timeline, qint64 requestedNs, qi
 // keeps the nominal rate and only the last cycleWindowNs of reports place
 // it: a device clock that drifts by 100 ppm from the monotonic one then
 // moves an estimate by at most 0.1 ms.
+//
+// A device whose timeline jumps (an underrun, a device suspended and
+// resumed, a graph that restarts) gives reports that lie off the line, all by
+// the same amount. jumpReports of them in a row that agree with each other
+// restart the fit from them; until then they are passed over as outliers.
 class StreamClockFit
 {
 public:
     explicit StreamClockFit(double nominalFramesPerSecond);
 
+    enum class Report {
+        Fitted,      // on the line, or the line's first reports
+        Outlier,     // off the line, not (yet) a jump
+        Restarted,   // a jump: the line was fitted anew from the reports after it
+    };
+
     // One report: the device played stream position positionFrames (a
     // fraction where the server's latency is not a whole number of frames)
     // at timeNs.
-    void addReport(qint64 timeNs, double positionFrames);
+    Report addReport(qint64 timeNs, double positionFrames);
     // Forgets every report: the stream's timeline has moved (an underrun,
     // a new stream).
     void restart();
@@ -95,19 +115,23 @@ public:
     static constexpr qint64 toleranceNs = 500'000;
     static constexpr qint64 minSpanNs = 250'000'000;
     static constexpr double maxDriftPpm = 1000.0;
+    static constexpr int jumpReports = 3;
 
 private:
-    struct Report
+    struct ReportPoint
     {
         qint64 timeNs;
         double positionFrames;
     };
 
     void refit();
+    double residualFrames(const ReportPoint &report) const;
+    double toleranceFrames() const;
 
     double nominalRate;
     qint64 cycleFrames = 0;
-    std::deque<Report> reports;
+    std::deque<ReportPoint> reports;
+    std::deque<ReportPoint> offLine;   // reports in a row off the line
     StreamTimeline fitted;
     int used = 0;
 };

@@ -1,6 +1,7 @@
 // Measuring run of an audio engine against what the audio server renders.
 //
-//   scripts/with-audio-server.sh build/bench/audio_timing [pulse|qt] [sounds] [sound ms] [interval ms] [rate]
+//   scripts/with-audio-server.sh build/bench/audio_timing [pipewire|pulse|qt] [sounds] [sound ms] [interval ms]
+//       [rate] [capture rate] [stall after]
 //
 // Plays `sounds` sounds as a run does: each one requested for "answer" +
 // sound + interval, the answer coming a random 5 to 60 ms after the previous
@@ -8,6 +9,10 @@
 // sound's true onset and end (from the sample positions in the recording,
 // on the sink's clock) are compared with the request and with the engine's
 // own estimates. Prints mean, SD, min and max of each difference in ms.
+//
+// With a capture rate other than the sounds' rate (the server resamples),
+// the sounds are found by cross-correlation (tests/SoundFinder.h). With
+// "stall after" N, the sink is suspended for 1 s after the Nth sound.
 
 #include "audio/AudioEngineFactory.h"
 #include "audio/AudioEngine.h"
@@ -15,6 +20,9 @@
 #include "audio/PulseAudioEngine.h"
 #endif
 #include "tests/SinkCapture.h"
+#include "tests/SoundFinder.h"
+
+#include <QProcess>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -73,11 +81,13 @@ int main(int argc, char *argv[])
     const double soundMs = args.value(3, QStringLiteral("10")).toDouble();
     const double intervalMs = args.value(4, QStringLiteral("30")).toDouble();
     const int rate = args.value(5, QStringLiteral("40000")).toInt();
+    const int captureRate = args.value(6, QString::number(rate)).toInt();
+    const int stallAfter = args.value(7, QStringLiteral("-1")).toInt();
     qputenv("TARQUEL_AUDIO_BACKEND", backend.toLatin1());
 
     QTemporaryDir dir;
     SinkCapture capture;
-    if (!capture.start(dir.filePath(QStringLiteral("capture.fifo")), rate)) {
+    if (!capture.start(dir.filePath(QStringLiteral("capture.fifo")), captureRate)) {
         std::fprintf(stderr, "no pipe sink: run under scripts/with-audio-server.sh\n");
         return 1;
     }
@@ -92,9 +102,11 @@ int main(int argc, char *argv[])
     waitMs(500);
 
     const int frames = int(std::lround(soundMs * rate / 1000.0));
+    // A chirp from 300 Hz to 6 kHz: its autocorrelation has one sharp peak.
     QVector<float> sound(frames);
     for (int i = 0; i < frames; ++i) {
-        const float v = float(0.3 * std::sin(2 * M_PI * 440.0 * i / rate));
+        const double s = double(i) / rate, length = double(frames) / rate;
+        const float v = float(0.3 * std::sin(2 * M_PI * (300.0 * s + 0.5 * (6000.0 - 300.0) / length * s * s)));
         sound[i] = v == 0.0f ? 1e-3f : v;
     }
 
@@ -104,7 +116,14 @@ int main(int argc, char *argv[])
     QObject::connect(engine, &AudioEngine::soundPlaced, [&](const SoundTiming &t) { timings.push_back(t); });
     const qint64 captureStart = capture.size();
     qint64 answerNs = monotonicNowNs();
+    std::vector<SoundTiming> revised;
+    QObject::connect(engine, &AudioEngine::soundTimingRevised, [&](const SoundTiming &t) { revised.push_back(t); });
     for (int k = 0; k < count; ++k) {
+        if (k == stallAfter) {
+            QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                                           QStringLiteral("pactl suspend-sink tarquel_capture 1; "
+                                                                          "sleep 1; pactl suspend-sink tarquel_capture 0")});
+        }
         const qint64 onset = answerNs + qint64((soundMs + intervalMs) * 1e6);
         engine->play(sound, onset);
         while (int(timings.size()) <= k)
@@ -123,22 +142,56 @@ int main(int argc, char *argv[])
     delete engine;
     capture.stop();
 
-    const std::vector<std::pair<qint64, qint64>> runs = SinkCapture::nonZeroRuns(recorded, captureStart);
+    // The latest timing of each sound: as placed, or as revised since.
+    for (const SoundTiming &t : revised) {
+        for (SoundTiming &placed : timings) {
+            if (placed.soundId == t.soundId)
+                placed = t;
+        }
+    }
+    const bool resampled = captureRate != rate;
+    const std::vector<std::pair<qint64, qint64>> runs =
+        resampled ? SoundFinder::soundRegions(recorded, captureStart, 1e-4f, captureRate / 500)
+                  : SinkCapture::nonZeroRuns(recorded, captureStart);
     int intact = 0;
+    std::vector<double> onsetIndex, endIndex;
+    const std::vector<float> expected(sound.begin(), sound.end());
     for (const auto &run : runs) {
-        if (run.second - run.first == frames
-            && std::equal(sound.begin(), sound.end(), recorded.begin() + run.first))
+        if (resampled) {
+            const SoundFinder::Found found =
+                SoundFinder::locate(recorded, expected, rate, captureRate, run.first + 16, 64);
+            onsetIndex.push_back(found.onsetIndex);
+            endIndex.push_back(found.endIndex);
+            if (found.correlation > 0.99)
+                ++intact;
+            if (qEnvironmentVariableIsSet("AUDIO_TIMING_VERBOSE"))
+                std::printf("correlation %.5f at %.3f\n", found.correlation, found.onsetIndex);
+            continue;
+        }
+        onsetIndex.push_back(double(run.first));
+        endIndex.push_back(double(run.second));
+        if (run.second - run.first == frames && std::equal(sound.begin(), sound.end(), recorded.begin() + run.first))
             ++intact;
     }
-    std::printf("sounds: %d requested, %d found in the recording, %d bit-exact; stretches %d; latency %.1f ms\n",
-                count, int(runs.size()), intact, capture.stretchCount(), latency / 1e6);
+    std::printf("sounds: %d requested, %d found in the recording, %d %s; stretches %d; latency %.1f ms; "
+                "revised %d\n",
+                count, int(runs.size()), intact, resampled ? "matching (correlation > 0.99)" : "bit-exact",
+                capture.stretchCount(), latency / 1e6, int(revised.size()));
     if (int(runs.size()) != count)
         return 1;
 
+    const auto timeAt = [&](double index) {
+        const qint64 whole = qint64(std::floor(index));
+        return capture.renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / captureRate));
+    };
     std::vector<double> onsetVsRequest, onsetVsEstimate, endVsEstimate, estimateVsRequest;
     for (int k = 0; k < count; ++k) {
-        const qint64 trueOnset = capture.renderTimeNs(runs[size_t(k)].first);
-        const qint64 trueEnd = capture.renderTimeNs(runs[size_t(k)].second);
+        const qint64 trueOnset = timeAt(onsetIndex[size_t(k)]);
+        const qint64 trueEnd = timeAt(endIndex[size_t(k)]);
+        if (stallAfter >= 0 && k >= stallAfter - 1 && k <= stallAfter + 2)
+            std::printf("sound %d: true - estimated onset %.3f ms, end %.3f ms; planned onset moved %.3f ms%s\n", k,
+                        (trueOnset - timings[size_t(k)].onsetNs) / 1e6, (trueEnd - timings[size_t(k)].endNs) / 1e6,
+                        timings[size_t(k)].onsetDelayNs() / 1e6, timings[size_t(k)].deviceStalled ? " (stalled)" : "");
         onsetVsRequest.push_back((trueOnset - timings[size_t(k)].requestedOnsetNs) / 1e6);
         onsetVsEstimate.push_back((trueOnset - timings[size_t(k)].onsetNs) / 1e6);
         endVsEstimate.push_back((trueEnd - timings[size_t(k)].endNs) / 1e6);

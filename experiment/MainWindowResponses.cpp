@@ -133,6 +133,26 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
             + QStringLiteral(" may not have been played (the computer was too busy: the sound reached the audio "
                              "server after it had passed that point)"));
     }
+    if (timing.laterFramesMaybeLost > 0) {
+        const auto ms = [this](qint64 frames) {
+            return QString::number(double(frames) * 1000.0 / settings.samplingRate, 'f', 2);
+        };
+        trialJournal.appendNote(
+            QStringLiteral("trial ") + QString::number(trialCounter) + QStringLiteral(": ")
+            + ms(timing.laterFramesMaybeLost) + QStringLiteral(" ms of ")
+            + settings.soundFiles.at(currentSoundIndex).fileName + QStringLiteral(", from ")
+            + ms(timing.laterLossFromFrame)
+            + QStringLiteral(" ms into it on, may not have been played (the computer was too busy: that part "
+                             "reached the audio server after it had passed that point)"));
+    }
+    // A device that stalled (or whose timeline jumped) while the sound was
+    // due or playing: the row's times are the engine's best knowledge, and
+    // the note says how far the sound moved from its plan.
+    if (const QString note = deviceStallNote(timing, settings.soundFiles.at(currentSoundIndex).fileName);
+        !note.isEmpty()) {
+        trialJournal.appendNote(QStringLiteral("trial ") + QString::number(trialCounter) + QStringLiteral(": ")
+                                + note);
+    }
     JournalRow row;
     row.trialNumber = trialCounter;
     row.soundFileName = settings.soundFiles.at(currentSoundIndex).fileName;

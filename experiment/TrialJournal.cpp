@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -47,7 +49,12 @@ QByteArray journalHeaderText(const JournalHeader &header)
     text += QStringLiteral("# audio output\t") + audio.backend + QLatin1Char('\t') + audio.server + QLatin1Char('\t')
             + audio.device + QLatin1Char('\t') + QString::number(audio.deviceRateHz, 'g', 10) + QLatin1Char('\t')
             + (audio.resampled ? QStringLiteral("resampled by the server") : QStringLiteral("not resampled"))
-            + QStringLiteral("\tvolume ") + audio.volume + QLatin1Char('\n');
+            + QStringLiteral("\tvolume ") + audio.volume
+            + (audio.graphRateHz > 0 ? QStringLiteral("\tgraph rate %1 Hz").arg(audio.graphRateHz)
+                                     : QStringLiteral("\tgraph rate NA"))
+            + (audio.cycleFrames > 0 ? QStringLiteral("\tcycle %1 samples").arg(audio.cycleFrames)
+                                     : QStringLiteral("\tcycle NA"))
+            + QLatin1Char('\n');
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
                            "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\n");
     return text.toUtf8();
@@ -62,6 +69,22 @@ QByteArray journalRowText(const JournalRow &row)
                              ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs), row.input,
                              row.counted ? QStringLiteral("1") : QStringLiteral("0")};
     return (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();
+}
+
+QString deviceStallNote(const SoundTiming &timing, const QString &fileName)
+{
+    if (!timing.deviceStalled)
+        return QString();
+    const auto ms = [](qint64 ns) { return QString::number(double(ns) / 1e6, 'f', 2); };
+    if (std::abs(timing.onsetDelayNs()) > AudioEngine::revisionToleranceNs) {
+        return QStringLiteral("the output device stalled; ") + fileName + QStringLiteral(" started ")
+               + ms(timing.onsetDelayNs()) + QStringLiteral(" ms later than planned");
+    }
+    if (std::abs(timing.endDelayNs()) > AudioEngine::revisionToleranceNs) {
+        return QStringLiteral("the output device stalled during ") + fileName + QStringLiteral("; it ended ")
+               + ms(timing.endDelayNs()) + QStringLiteral(" ms later than planned");
+    }
+    return QString();
 }
 
 QString journalFileName(const QDateTime &startTime, const QString &subjectCode,

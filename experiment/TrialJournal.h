@@ -50,6 +50,12 @@ struct JournalRow
 QByteArray journalHeaderText(const JournalHeader &header);
 QByteArray journalRowText(const JournalRow &row);
 
+// What the journal says of a sound that a stall of the output device moved
+// from its plan: "the output device stalled; <file> started X ms later than
+// planned", or "... stalled during <file>; it ended X ms later than planned"
+// when only its end moved. Empty for a sound the device played as planned.
+QString deviceStallNote(const SoundTiming &timing, const QString &fileName);
+
 // The file name of a run's journal: start time, subject code, session type
 // and number, with every character that is unsafe in a file name replaced.
 QString journalFileName(const QDateTime &startTime, const QString &subjectCode,

@@ -40,7 +40,10 @@ void TrialPlayer::setEngine(AudioEngine *engine)
         return;
     audio->setParent(nullptr);
     connect(audio, &AudioEngine::soundPlaced, this, &TrialPlayer::soundPlaced);
+    connect(audio, &AudioEngine::soundTimingRevised, this, &TrialPlayer::soundTimingRevised);
+    connect(audio, &AudioEngine::deviceStalled, this, &TrialPlayer::deviceStalled);
     connect(audio, &AudioEngine::soundStartMaybeLost, this, &TrialPlayer::soundStartMaybeLost);
+    connect(audio, &AudioEngine::soundPartMaybeLost, this, &TrialPlayer::soundPartMaybeLost);
     connect(audio, &AudioEngine::failed, this, &TrialPlayer::engineFailed);
 }
 
@@ -66,7 +69,7 @@ void TrialPlayer::play(const QVector<double> &samples, qint64 onsetNs)
         floats[i] = float(samples[i]);
     playing = true;
     const double rate = audio->rateHz() > 0 ? audio->rateHz() : 1.0;
-    const qint64 lengthNs = std::llround(double(samples.size()) * 1e9 / rate);
+    lengthNs = std::llround(double(samples.size()) * 1e9 / rate);
     armAt(watchdog, std::max(onsetNs, monotonicNowNs()) + lengthNs + watchdogMarginNs);
     soundId = audio->play(floats, onsetNs);
 }
@@ -77,6 +80,7 @@ void TrialPlayer::cancel()
     playing = false;
     placed = false;
     soundId = 0;
+    lengthNs = 0;
     endTimer.stop();
     watchdog.stop();
     if (wasPlaying && audio)
@@ -95,7 +99,50 @@ void TrialPlayer::soundPlaced(const SoundTiming &timing)
     last = timing;
     placed = true;
     endDueNs = timing.endNs + endMarginNs;
-    armAt(endTimer, endDueNs);
+    if (!stalled)
+        armAt(endTimer, endDueNs);
+}
+
+void TrialPlayer::soundTimingRevised(const SoundTiming &timing)
+{
+    // The answer's row holds the best knowledge even after the sound ended;
+    // the end timer follows it while the sound plays.
+    if (!placed || timing.soundId != last.soundId)
+        return;
+    const SoundTiming before = last;
+    last = timing;
+    last.framesMaybeLost = std::max(before.framesMaybeLost, timing.framesMaybeLost);
+    last.laterFramesMaybeLost = before.laterFramesMaybeLost;
+    last.laterLossFromFrame = before.laterLossFromFrame;
+    if (!playing)
+        return;
+    endDueNs = timing.endNs + endMarginNs;
+    armWatchdog();
+    if (!stalled)
+        armAt(endTimer, endDueNs);
+}
+
+void TrialPlayer::deviceStalled(bool nowStalled)
+{
+    stalled = nowStalled;
+    if (!playing)
+        return;
+    if (stalled) {
+        // Nothing is over while the device stands still; the engine gives up
+        // on a device that never moves again, and says so.
+        endTimer.stop();
+        watchdog.stop();
+        return;
+    }
+    armWatchdog();
+    if (placed)
+        armAt(endTimer, endDueNs);
+}
+
+void TrialPlayer::armWatchdog()
+{
+    const qint64 fromNs = placed ? last.onsetNs : monotonicNowNs();
+    armAt(watchdog, std::max(fromNs, monotonicNowNs()) + lengthNs + watchdogMarginNs);
 }
 
 void TrialPlayer::soundStartMaybeLost(quint64 id, qint64 frames)
@@ -105,8 +152,19 @@ void TrialPlayer::soundStartMaybeLost(quint64 id, qint64 frames)
         last.framesMaybeLost = frames;
 }
 
+void TrialPlayer::soundPartMaybeLost(quint64 id, qint64 offset, qint64 frames)
+{
+    if (!placed || id != last.soundId)
+        return;
+    if (last.laterFramesMaybeLost == 0)
+        last.laterLossFromFrame = offset;
+    last.laterFramesMaybeLost += frames;
+}
+
 void TrialPlayer::endTimerFired()
 {
+    if (stalled)
+        return;
     if (monotonicNowNs() < endDueNs) {
         armAt(endTimer, endDueNs);
         return;

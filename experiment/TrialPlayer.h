@@ -15,9 +15,11 @@ qint64 soundOnsetNs(qint64 referenceNs, qint64 frames, double rateHz, double sil
 // The sound of one trial at a time, from the request to its end at the
 // device. It hands the samples to the audio engine with their onset time,
 // learns where the engine placed them, and tells when the last sample has
-// left the device. A sound the engine never places is caught by a watchdog;
-// an engine that fails ends the sound with its reason. Reaction times run
-// from the estimated end, never from when a notice arrived.
+// left the device. The end follows what the engine learns: a revised timing
+// moves it, and while the device has stalled the sound is not over. A sound
+// the engine never places is caught by a watchdog; an engine that fails ends
+// the sound with its reason. Reaction times run from the estimated end,
+// never from when a notice arrived.
 class TrialPlayer : public QObject
 {
     Q_OBJECT
@@ -65,7 +67,11 @@ signals:
 
 private:
     void soundPlaced(const SoundTiming &timing);
+    void soundTimingRevised(const SoundTiming &timing);
+    void deviceStalled(bool stalled);
+    void armWatchdog();
     void soundStartMaybeLost(quint64 id, qint64 frames);
+    void soundPartMaybeLost(quint64 id, qint64 offset, qint64 frames);
     void endTimerFired();
     void engineFailed(const QString &reason);
     void armAt(QTimer &timer, qint64 timeNs);
@@ -74,9 +80,11 @@ private:
     QTimer endTimer;
     QTimer watchdog;
     qint64 endDueNs = 0;
+    qint64 lengthNs = 0;
     quint64 soundId = 0;
     bool placed = false;
     bool playing = false;
+    bool stalled = false;   // the engine says the device makes no progress
     SoundTiming last;
 };
 

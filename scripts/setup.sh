@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config ccache
   qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
-  libpulse-dev pulseaudio pulseaudio-utils
+  libpulse-dev pulseaudio pulseaudio-utils libpipewire-0.3-dev
 )
 for option in "$@"; do
   case $option in
@@ -18,6 +18,7 @@ for option in "$@"; do
       libbenchmark-dev libfftw3-dev libsndfile1-dev
       clang libclang-rt-dev
       dpkg-dev file
+      pipewire pipewire-bin pipewire-pulse wireplumber dbus
     )
     ;;
   --qt6)

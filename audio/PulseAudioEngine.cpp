@@ -329,9 +329,9 @@ void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, c
         if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
             pa_operation_unref(operation);
     }
-    const qint64 intervalNs = d->corked ? idleTimingUpdateNs
-                              : d->zeroLatencyReports || d->pipewireServer ? cycleTimingUpdateNs
-                                                                           : timingUpdateNs;
+    const qint64 intervalNs = d->corked               ? idleTimingUpdateNs
+                              : d->zeroLatencyReports ? cycleTimingUpdateNs
+                                                      : timingUpdateNs;
     pa_context_rttime_restart(d->context, e, pa_rtclock_now() + pa_usec_t(intervalNs / 1000));
 }
 
@@ -526,18 +526,6 @@ void PulseAudioEngine::Stream::addTimingReport()
     if (zeroLatencyRun >= minCycleSteps && readSteps.size() >= minCycleSteps) {
         for (const auto &step : readSteps)
             cycle = std::gcd(cycle, step.second);
-    }
-    // PipeWire's pulse server counts a whole cycle as read when the cycle
-    // starts whatever latency it reports (a resampled stream, a real
-    // device); its read index then moves by a cycle's worth of the stream's
-    // frames, not always the same whole number when the graph runs at
-    // another rate.
-    if (pipewireServer && cycle == 0 && readSteps.size() >= minCycleSteps) {
-        std::vector<qint64> steps;
-        for (const auto &step : readSteps)
-            steps.push_back(step.second);
-        std::nth_element(steps.begin(), steps.begin() + long(steps.size() / 2), steps.end());
-        cycle = steps[steps.size() / 2];
     }
     clock.setCycleFrames(cycle);
     cycleFrames = cycle;
@@ -831,6 +819,13 @@ bool PulseAudioEngine::open(int rateHz, const QString &device, QString *errorTex
         if (reason.isEmpty())
             d->waitFor(pa_context_get_server_info(d->context, Stream::serverInfo, d.get()));
         d->pipewireServer = d->info.server.contains(QLatin1String("PipeWire"));
+        if (d->pipewireServer) {
+            // Through PipeWire's pulse server a timing report leads the device
+            // by an unknown part of a graph cycle (up to 43 ms); PipeWire's own
+            // engine reads every cycle's timing instead.
+            qWarning().noquote() << "Audio output: libpulse on PipeWire's pulse server places sounds only to about "
+                                    "one graph cycle; the libpipewire engine (the default on PipeWire) is exact";
+        }
 
         const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, uint32_t(rateHz), 1};
         pa_channel_map map;

@@ -65,7 +65,10 @@ StreamClockFit::Report StreamClockFit::addReport(qint64 timeNs, double positionF
         return Report::Outlier;
     const ReportPoint report{timeNs, positionFrames};
     Report result = Report::Fitted;
-    if (fitted.isValid() && std::abs(residualFrames(report)) > toleranceFrames()) {
+    // Until the reports span minSpanNs the line is still finding its place,
+    // and every report helps it there.
+    const bool settled = !reports.empty() && timeNs - reports.front().timeNs >= minSpanNs;
+    if (settled && fitted.isValid() && std::abs(residualFrames(report)) > jumpToleranceFrames()) {
         // Off the line. A jump moves every later report by the same amount:
         // such reports agree with each other (at the nominal rate) as well as
         // single reports agree with the line.
@@ -102,6 +105,13 @@ double StreamClockFit::toleranceFrames() const
     // Reports a cycle ahead scatter over a whole cycle above the device's
     // line; the median lies about half a cycle above it.
     return nominalRate * double(toleranceNs) / 1e9 + double(cycleFrames);
+}
+
+double StreamClockFit::jumpToleranceFrames() const
+{
+    // Whole-cycle reports lie up to a cycle above the line, and now and then
+    // one more: a jump is what lies beyond that.
+    return nominalRate * double(toleranceNs) / 1e9 + 2.0 * double(cycleFrames);
 }
 
 void StreamClockFit::restart()

@@ -82,8 +82,10 @@ SoundTiming moveAcrossJump(const SoundTiming &timing, qint64 firstFrame, qint64 
 //
 // A device whose timeline jumps (an underrun, a device suspended and
 // resumed, a graph that restarts) gives reports that lie off the line, all by
-// the same amount. jumpReports of them in a row that agree with each other
-// restart the fit from them; until then they are passed over as outliers.
+// the same amount. Once the line has settled (its reports span minSpanNs),
+// jumpReports of them in a row that agree with each other restart the fit
+// from them; until then they are passed over as outliers, as a single late
+// report is.
 class StreamClockFit
 {
 public:
@@ -127,6 +129,7 @@ private:
     void refit();
     double residualFrames(const ReportPoint &report) const;
     double toleranceFrames() const;
+    double jumpToleranceFrames() const;
 
     double nominalRate;
     qint64 cycleFrames = 0;

@@ -13,11 +13,12 @@
 //   is therefore the best estimate of when capture index 0 was due.
 //
 // PipeWire's sink writes nothing while no stream plays, and now and then
-// skips a block or two of its timeline (the recording then lacks them), so
-// the capture is a series of stretches; each stretch is placed on the clock
-// from its own wakes. A new stretch starts where wakes keep coming more than
-// shiftNs later than the current stretch's timing allows, shiftWakes of them
-// in a row; a single late wake is only the reader's own delay.
+// skips a block or two of its timeline (the recording then lacks them), and a
+// suspended sink restarts on a timing of its own, so the capture is a series
+// of stretches; each stretch is placed on the clock from its own wakes. A new
+// stretch starts where wakes keep coming more than shiftNs off the current
+// stretch's timing, shiftWakes of them in a row that agree with each other; a
+// single late wake is only the reader's own delay.
 
 #include <QProcess>
 #include <QString>
@@ -195,9 +196,16 @@ private:
             const qint64 origin = t - first * 1'000'000'000LL / sampleRate;
             if (stretches.empty()) {
                 stretches.push_back({first, origin});
-            } else if (origin > stretches.back().originNs + shiftNs) {
-                if (lateWakes == 0 || origin < lateRun.originNs)
-                    lateRun = {lateWakes == 0 ? first : lateRun.firstIndex, origin};
+            } else if (std::llabs(origin - stretches.back().originNs) > shiftNs) {
+                // Off the stretch's timing, later (skipped blocks) or earlier
+                // (a sink that restarted with less in it): a new stretch once
+                // shiftWakes wakes in a row agree on the new timing.
+                if (lateWakes > 0 && std::llabs(origin - lateRun.originNs) > shiftNs)
+                    lateWakes = 0;
+                if (lateWakes == 0)
+                    lateRun = {first, origin};
+                else if (origin < lateRun.originNs)
+                    lateRun.originNs = origin;
                 if (++lateWakes >= shiftWakes) {
                     stretches.push_back(lateRun);
                     lateWakes = 0;

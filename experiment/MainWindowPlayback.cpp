@@ -27,8 +27,11 @@ void MainWindow::setupPlaybackFormat()
 bool MainWindow::openAudioOutput()
 {
     QString reason;
-    if (trialPlayer->prepare(static_cast<int>(settings.samplingRate), audioDevice, &reason))
+    if (trialPlayer->prepare(static_cast<int>(settings.samplingRate), audioDevice, &reason)) {
+        // Held still until a run needs it.
+        trialPlayer->setIdle(true);
         return true;
+    }
     showWarning(QStringLiteral("Sound cannot be played: ") + reason
                 + QStringLiteral(".\n\nA run cannot start until the audio output works. Check that the "
                                  "sound system runs and the output device is connected, then press "

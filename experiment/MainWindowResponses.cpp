@@ -96,6 +96,7 @@ void MainWindow::scheduleNextSound()
 void MainWindow::finishDataCollection()
 {
     runActive = false;
+    trialPlayer->setIdle(true);
     trialJournal.close();
 
     // The run's identification summary goes beside its journal first, so

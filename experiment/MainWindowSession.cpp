@@ -54,6 +54,9 @@ void MainWindow::on_pushButtonGo_clicked()
     // A run that could not play its sounds would stall at the first one.
     if (!openAudioOutput())
         return;
+    // The stream moves from here, so that its clock is known well before the
+    // first sound is due.
+    trialPlayer->setIdle(false);
     setEnabled(false);
 
     subjectWindow = new SubjectWindow(this);
@@ -142,6 +145,7 @@ void MainWindow::abandonRun()
 {
     runActive = false;
     trialPlayer->cancel();
+    trialPlayer->setIdle(true);
     soundsPlayed = 0;
     trialJournal.close();
 }

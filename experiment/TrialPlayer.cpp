@@ -87,6 +87,12 @@ void TrialPlayer::cancel()
         audio->cancel();
 }
 
+void TrialPlayer::setIdle(bool idle)
+{
+    if (audio && audio->isOpen())
+        audio->setIdle(idle);
+}
+
 double TrialPlayer::reactionTimeMs(qint64 answerNs) const
 {
     return double(answerNs - last.endNs) / 1e6;

@@ -42,6 +42,9 @@ public:
     void play(const QVector<double> &samples, qint64 onsetNs);
     // Drops the sound, wherever it is.
     void cancel();
+    // Between runs the engine's stream is held still, so that the program
+    // barely wakes and the device may suspend; a run moves it on.
+    void setIdle(bool idle);
     // From play() until the sound has ended, failed or been dropped.
     bool isPlaying() const { return playing; }
 

@@ -20,6 +20,9 @@ private slots:
     void journalCopyName_data();
     void journalCopyName();
     void journalRoundTrip();
+    void journalOfAGraphServer();
+    void deviceStallNotes_data();
+    void deviceStallNotes();
     void journalFileNames();
     void journalOfAFailedOpenIsNone();
     void freeNames();
@@ -103,6 +106,47 @@ void ResultsFileTest::journalCopyName()
     QCOMPARE(journalCopyPath(results), copy);
 }
 
+// PipeWire's own engine names its graph's rate and cycle.
+void ResultsFileTest::journalOfAGraphServer()
+{
+    JournalHeader header;
+    header.startTime = QDateTime(QDate(2026, 12, 8), QTime(9, 0), QTimeZone(0));
+    header.audioOutput = {"libpipewire", "PipeWire 0.3.65", "alsa_output.usb (Booth)", 48000, true, "100 %",
+                          48000, 1024};
+    QVERIFY(journalHeaderText(header).contains("\n# audio output\tlibpipewire\tPipeWire 0.3.65\talsa_output.usb (Booth)"
+                                               "\t48000\tresampled by the server\tvolume 100 %\tgraph rate 48000 Hz"
+                                               "\tcycle 1024 samples\n"));
+}
+
+void ResultsFileTest::deviceStallNotes_data()
+{
+    QTest::addColumn<qint64>("onsetMovedNs");
+    QTest::addColumn<qint64>("endMovedNs");
+    QTest::addColumn<bool>("stalled");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("started late") << qint64(91'234'567) << qint64(91'234'567) << true
+                                  << "the output device stalled; s2.wav started 91.23 ms later than planned";
+    QTest::newRow("ended late") << qint64(0) << qint64(1'000'400'000) << true
+                                << "the output device stalled during s2.wav; it ended 1000.40 ms later than planned";
+    QTest::newRow("moved within the tolerance") << qint64(400'000) << qint64(400'000) << true << "";
+    QTest::newRow("no stall") << qint64(0) << qint64(0) << false << "";
+}
+
+void ResultsFileTest::deviceStallNotes()
+{
+    QFETCH(qint64, onsetMovedNs);
+    QFETCH(qint64, endMovedNs);
+    QFETCH(bool, stalled);
+    QFETCH(QString, note);
+    SoundTiming timing;
+    timing.plannedOnsetNs = 1'000'000'000;
+    timing.plannedEndNs = 1'100'000'000;
+    timing.onsetNs = timing.plannedOnsetNs + onsetMovedNs;
+    timing.endNs = timing.plannedEndNs + endMovedNs;
+    timing.deviceStalled = stalled;
+    QCOMPARE(deviceStallNote(timing, QStringLiteral("s2.wav")), note);
+}
+
 void ResultsFileTest::journalRoundTrip()
 {
     QTemporaryDir dir;
@@ -138,8 +182,9 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY(lines.contains("# trial order seed\t3499211612"));
     QVERIFY(lines.contains("# trial order (sound-file index from 0)\t1\t0\t0\t0\t1\t1"));
     QVERIFY(lines.contains("# sampling rate (Hz)\t44100"));
+    // A server without a processing graph has neither its rate nor a cycle.
     QVERIFY(lines.contains("# audio output\tlibpulse\tpulseaudio 16.1\tout (Speakers)\t48000\tresampled by the server"
-                           "\tvolume 100 %"));
+                           "\tvolume 100 %\tgraph rate NA\tcycle NA"));
     QVERIFY(lines.contains("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\tsound onset (ms)"
                            "\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted"));
     QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30\tkey\t1"));

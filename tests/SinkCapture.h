@@ -138,6 +138,7 @@ public:
     static constexpr qint64 shiftNs = 2'000'000;
     static constexpr int shiftWakes = 10;
     static constexpr qint64 minWakeGapNs = 2'000'000;
+    static constexpr qint64 pauseNs = 100'000'000;
 
 private:
     struct Stretch
@@ -177,6 +178,9 @@ private:
             // ahead of its time; a read that follows the one before it this
             // closely holds such a block and does not start a wake.
             const bool wake = drained && t - lastReadNs >= minWakeGapNs;
+            // A sink that wrote nothing for a while (PipeWire's, while no
+            // stream plays) starts on a timing of its own when it resumes.
+            const bool afterPause = lastReadNs > 0 && t - lastReadNs >= pauseNs;
             drained = size_t(n) < chunk.size();
             lastReadNs = t;
             const qint64 first = bytesBefore / 4;
@@ -194,8 +198,9 @@ private:
             if (!wake || !startsOnSample)
                 continue;
             const qint64 origin = t - first * 1'000'000'000LL / sampleRate;
-            if (stretches.empty()) {
+            if (stretches.empty() || (afterPause && std::llabs(origin - stretches.back().originNs) > shiftNs)) {
                 stretches.push_back({first, origin});
+                lateWakes = 0;
             } else if (std::llabs(origin - stretches.back().originNs) > shiftNs) {
                 // Off the stretch's timing, later (skipped blocks) or earlier
                 // (a sink that restarted with less in it): a new stretch once

@@ -1,4 +1,5 @@
 #include "SinkCapture.h"
+#include "SoundFinder.h"
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
@@ -49,7 +50,13 @@ Stats stats(const QVector<double> &values)
 } // namespace
 
 // Whole sessions as a person runs them, with the audio server's output
-// recorded and compared with the files sample for sample.
+// recorded and compared with the files: sample for sample where the server
+// plays them at their own rate, by cross-correlation where it resamples them
+// (TARQUEL_TEST_STIMULUS_RATE and TARQUEL_TEST_SINK_RATE set the two rates;
+// both 40000 Hz unless set). The timing of every sound is judged from where
+// it lies in the recording: in a Release build, the journal's onsets, ends
+// and reaction times must hold to within 2 ms of it either way, for an engine
+// that knows the device's timing.
 class MainWindowTester : public QObject
 {
     Q_OBJECT
@@ -58,13 +65,14 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void practiceThenExperiment();
+    void deviceStallsMidRun();
 
 private:
     struct Run
     {
         QVector<qint64> referenceNs;       // "I am ready" or the answer the trial's delay counts from
         QVector<qint64> requestedOnsetNs;  // reference + sound + silent interval
-        QVector<SoundTiming> timings;      // the engine's estimates, as the buttons came on
+        std::vector<SoundTiming> timings;  // the engine's estimates, as the buttons came on
         QVector<qint64> buttonsOnNs;       // soundPlaying(-1)
         QVector<qint64> clickNs;           // just before each answer's click
         QVector<bool> buttonsDisabledWhilePlaying;
@@ -74,13 +82,19 @@ private:
     };
 
     void makeFolder(const QString &folder, int files, int samplesPerFile);
-    void runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs);
-    void checkCapture(MainWindow &w, const Run &run, const QString &folder, qint64 fromIndex,
-                      const char *label);
+    void runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs,
+                    std::function<void(int answered)> afterAnswer = {});
+    // Checks every sound of the run against the recording; returns the
+    // trials whose sound was off its journal times by more than
+    // stallToleranceMs (0: none allowed).
+    void checkCapture(MainWindow &w, const Run &run, const QString &folder, qint64 fromIndex, const char *label,
+                      double stallToleranceMs = 0.0, int stallAfterTrial = 0);
 
     QTemporaryDir dir;
     SinkCapture capture;
     bool haveAudio = false;
+    int stimulusRate = 40000;
+    int sinkRate = 40000;
 };
 
 void MainWindowTester::initTestCase()
@@ -88,7 +102,13 @@ void MainWindowTester::initTestCase()
     if (qEnvironmentVariableIsEmpty("TARQUEL_AUDIO_SERVER"))
         QSKIP("needs the private audio server of scripts/with-audio-server.sh");
     QVERIFY(dir.isValid());
-    QVERIFY(capture.start(dir.filePath(QStringLiteral("capture.fifo")), 40000));
+    stimulusRate = qEnvironmentVariableIntValue("TARQUEL_TEST_STIMULUS_RATE");
+    if (stimulusRate <= 0)
+        stimulusRate = 40000;
+    sinkRate = qEnvironmentVariableIntValue("TARQUEL_TEST_SINK_RATE");
+    if (sinkRate <= 0)
+        sinkRate = stimulusRate;
+    QVERIFY(capture.start(dir.filePath(QStringLiteral("capture.fifo")), sinkRate));
     haveAudio = true;
 }
 
@@ -98,24 +118,32 @@ void MainWindowTester::cleanupTestCase()
         capture.stop();
 }
 
-// Files whose samples are all non-zero, so that each sound stands out from
-// the silence around it in the recording as one unbroken run.
+// Chirps whose samples are all non-zero, so that each sound stands out from
+// the silence around it in the recording as one unbroken run, and is found to
+// a fraction of a sample by cross-correlation where it was resampled (a pure
+// tone could lock a whole period off).
 void MainWindowTester::makeFolder(const QString &folder, int files, int samplesPerFile)
 {
     QVERIFY(QDir().mkpath(folder));
     for (int f = 0; f < files; ++f) {
+        const double rate = stimulusRate, length = samplesPerFile / rate;
+        const double from = 300.0 + 100 * f, to = 4000.0 + 500 * f;   // Hz
         QVector<qint16> frames(samplesPerFile);
         for (int i = 0; i < samplesPerFile; ++i) {
-            qint16 v = qint16(std::lround(6000 * std::sin(2 * M_PI * (300.0 + 170 * f) * i / 40000.0)));
+            const double s = i / rate;
+            const double phase = 2 * M_PI * (from * s + 0.5 * (to - from) / length * s * s);
+            const qint16 v = qint16(std::lround(6000 * std::cos(phase)));
             frames[i] = v == 0 ? qint16(f + 1) : v;
         }
-        QVERIFY(writeWav16(QDir(folder).filePath(QStringLiteral("s%1.wav").arg(f + 1)), frames, 40000));
+        QVERIFY(writeWav16(QDir(folder).filePath(QStringLiteral("s%1.wav").arg(f + 1)), frames,
+                           quint32(stimulusRate)));
     }
 }
 
 // From "Go" to the last answer, clicking as the listener would: "I am ready",
 // then an answer a little after every sound has ended.
-void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs)
+void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs,
+                                  std::function<void(int answered)> afterAnswer)
 {
     Q_UNUSED(driver)
     QVERIFY(w.pushButtonGo->isEnabled());
@@ -135,7 +163,7 @@ void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, 
             return;
         }
         run.buttonsOnNs.append(nowNs());
-        run.timings.append(w.trialPlayer->timing());
+        run.timings.push_back(w.trialPlayer->timing());
         run.buttonsEnabledAfterSound.append(tone2->isEnabled() && tone4->isEnabled());
         QTimer::singleShot(answerDelayMs, &context, [&] {
             const int trial = run.answers.size();
@@ -144,6 +172,8 @@ void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, 
             run.progressTexts.append(w.lineEditStatus->text());
             run.clickNs.append(nowNs());
             QTest::mouseClick(answer == 2 ? tone2 : tone4, Qt::LeftButton);
+            if (afterAnswer)
+                afterAnswer(run.answers.size());
         });
     });
     QSignalSpy done(&w, &MainWindow::doneDataCollection);
@@ -166,119 +196,182 @@ void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, 
     QVERIFY(done.first().at(1).toDouble() > 0.0);
 }
 
-void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString &folder,
-                                    qint64 fromIndex, const char *label)
+void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString &folder, qint64 fromIndex,
+                                    const char *label, double stallToleranceMs, int stallAfterTrial)
 {
     // Give the server time to render the last sound into the recording.
     QTest::qWait(300);
     const std::vector<float> recorded = capture.samples();
+    const bool resampled = sinkRate != stimulusRate;
 
-    // One unbroken run of non-zero samples per trial.
-    QVector<QPair<qint64, qint64>> sounds;
-    for (const auto &run : SinkCapture::nonZeroRuns(recorded, fromIndex))
-        sounds.append({run.first, run.second});
-    QCOMPARE(sounds.size(), w.trialOrder.size());
-
-    QVector<QVector<float>> expected;
+    QVector<std::vector<float>> expected;
     for (const SoundFileRecord &record : std::as_const(w.settings.soundFiles)) {
         WavFile file;
         QVERIFY(file.read(QDir(folder).filePath(record.fileName).toStdString()));
-        QVector<float> values;
+        std::vector<float> values;
         for (quint32 i = 0; i < file.sampleCount; ++i)
-            values.append(float(file.decodedSamples[i]));
+            values.push_back(float(file.decodedSamples[i]));
         expected.append(values);
     }
 
-    // The journal's reaction times and onset estimates, trial by trial.
+    // The journal's rows, and what its notes say of each trial.
     QFile journal(w.trialJournal.filePath());
     QVERIFY(journal.open(QIODevice::ReadOnly));
-    QVector<double> journalReactionMs, journalOnsetMs;
+    QVector<double> journalReactionMs, journalOnsetMs, journalEndMs;
     QHash<int, double> journalStartLostMs;   // trial -> the start it says may not have been played
+    QSet<int> stallNoted;                    // trials whose sound a stall of the device moved
     const QRegularExpression startLostNote(QStringLiteral("^# trial (\\d+): the first ([0-9.]+) ms of .* may not have been played"));
+    const QRegularExpression stallNote(QStringLiteral("^# trial (\\d+): the output device stalled"));
     for (const QString &line : QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch note = startLostNote.match(line);
         if (note.hasMatch())
             journalStartLostMs.insert(note.captured(1).toInt(), note.captured(2).toDouble());
+        const QRegularExpressionMatch stall = stallNote.match(line);
+        if (stall.hasMatch())
+            stallNoted.insert(stall.captured(1).toInt());
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (line.startsWith(QLatin1Char('#')) || fields.size() < 9 || fields[0] == QLatin1String("trial"))
             continue;
         journalReactionMs.append(fields[3].toDouble());
         journalOnsetMs.append(fields[5].toDouble());
+        journalEndMs.append(fields[6].toDouble());
     }
-    QCOMPARE(journalReactionMs.size(), sounds.size());
+    const int trials = w.trialOrder.size();
+    QCOMPARE(journalReactionMs.size(), trials);
 
-    QVector<double> onsetMs, reactionMs, buttonsMs, estimateMs, latencyMs;
-    int earlyEstimates = 0, buttonsBeforeEstimate = 0, startsLost = 0;
-    const double gapMs = w.settings.silentInterval * 1000.0;
-    for (int k = 0; k < sounds.size(); ++k) {
-        const QVector<float> &want = expected[w.trialOrder[k]];
-        const qint64 length = sounds[k].second - sounds[k].first;
-        if (length != want.size()) {
-            // Which part reached the device says what went wrong: a lost
-            // start was written where the server had already read.
-            const auto heard = recorded.begin() + sounds[k].first;
-            const bool startLost = length < want.size() && std::equal(heard, heard + length, want.end() - length);
-            const bool endLost = length < want.size() && std::equal(heard, heard + length, want.begin());
-            // A start lost on a busy computer is allowed only where the
-            // journal says so, and no more of it than the journal says.
-            const double saidMs = journalStartLostMs.value(k + 1, 0.0);
-            if (startLost && (want.size() - length) <= std::lround(saidMs * 40.0)) {
-                ++startsLost;
-                qWarning("%s: trial %d: the first %d samples were not played, as the journal says", label,
-                         k + 1, int(want.size() - length));
-                continue;
-            }
-            QFAIL(qPrintable(QStringLiteral("trial %1: %2 of %3 samples (%4)")
-                                 .arg(k + 1)
-                                 .arg(length)
-                                 .arg(want.size())
-                                 .arg(startLost ? QStringLiteral("its start is missing")
-                                                : endLost ? QStringLiteral("its end is missing")
-                                                          : QStringLiteral("not a part of the sound"))));
+    // Where each sound lies in the recording, between samples.
+    QVector<double> onsetIndex, endIndex;
+    int startsLost = 0;
+    if (resampled) {
+        const auto regions = SoundFinder::soundRegions(recorded, fromIndex, 1e-4f, sinkRate / 500);
+        QCOMPARE(int(regions.size()), trials);
+        for (int k = 0; k < trials; ++k) {
+            const SoundFinder::Found found = SoundFinder::locate(recorded, expected[w.trialOrder[k]], stimulusRate,
+                                                                 sinkRate, regions[size_t(k)].first + 16, 64);
+            // The server's resampler, against an ideal one: the whole sound,
+            // nothing else.
+            QVERIFY2(found.correlation > 0.999, qPrintable(QStringLiteral("trial %1: correlation %2")
+                                                               .arg(k + 1)
+                                                               .arg(found.correlation)));
+            onsetIndex.append(found.onsetIndex);
+            endIndex.append(found.endIndex);
         }
-        QVERIFY(std::equal(want.begin(), want.end(), recorded.begin() + sounds[k].first));
+    } else {
+        const auto runs = SinkCapture::nonZeroRuns(recorded, fromIndex);
+        QCOMPARE(int(runs.size()), trials);
+        for (int k = 0; k < trials; ++k) {
+            const std::vector<float> &want = expected[w.trialOrder[k]];
+            const qint64 first = runs[size_t(k)].first, length = runs[size_t(k)].second - first;
+            if (length != qint64(want.size())) {
+                // Which part reached the device says what went wrong: a lost
+                // start was written where the server had already read.
+                const auto heard = recorded.begin() + first;
+                const bool startLost = length < qint64(want.size()) && std::equal(heard, heard + length, want.end() - length);
+                const bool endLost = length < qint64(want.size()) && std::equal(heard, heard + length, want.begin());
+                // A start lost on a busy computer is allowed only where the
+                // journal says so, and no more of it than the journal says.
+                const double saidMs = journalStartLostMs.value(k + 1, 0.0);
+                if (startLost && (qint64(want.size()) - length) <= std::lround(saidMs * stimulusRate / 1000.0)) {
+                    ++startsLost;
+                    qWarning("%s: trial %d: the first %d samples were not played, as the journal says", label, k + 1,
+                             int(want.size() - length));
+                    onsetIndex.append(double(first - (qint64(want.size()) - length)));
+                    endIndex.append(double(runs[size_t(k)].second));
+                    continue;
+                }
+                QFAIL(qPrintable(QStringLiteral("trial %1: %2 of %3 samples (%4)")
+                                     .arg(k + 1)
+                                     .arg(length)
+                                     .arg(want.size())
+                                     .arg(startLost ? QStringLiteral("its start is missing")
+                                          : endLost ? QStringLiteral("its end is missing")
+                                                    : QStringLiteral("not a part of the sound"))));
+            }
+            QVERIFY(std::equal(want.begin(), want.end(), recorded.begin() + first));
+            onsetIndex.append(double(first));
+            endIndex.append(double(runs[size_t(k)].second));
+        }
+    }
+    const auto timeAt = [&](double index) {
+        const qint64 whole = qint64(std::floor(index));
+        return capture.renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / sinkRate));
+    };
 
-        const qint64 trueOnsetNs = capture.renderTimeNs(sounds[k].first);
-        const qint64 trueEndNs = capture.renderTimeNs(sounds[k].second);
-        const double soundMs = want.size() / 40.0;
-        // (a) onset against answer + sound + interval
+    QVector<double> onsetMs, reactionMs, buttonsMs, onsetEstimateMs, endEstimateMs, latencyMs;
+    int earlyEstimates = 0, buttonsBeforeEstimate = 0, stalledTrials = 0;
+    QStringList offBounds;
+    const double gapMs = w.settings.silentInterval * 1000.0;
+    for (int k = 0; k < trials; ++k) {
+        const qint64 trueOnsetNs = timeAt(onsetIndex[k]);
+        const qint64 trueEndNs = timeAt(endIndex[k]);
+        const double soundMs = double(expected[w.trialOrder[k]].size()) * 1000.0 / stimulusRate;
+        const double onsetOff = journalOnsetMs[k] - (trueOnsetNs - w.runStartNs) / 1e6;
+        const double endOff = journalEndMs[k] - (trueEndNs - w.runStartNs) / 1e6;
+        const double reactionOff = journalReactionMs[k] - (run.clickNs[k] - trueEndNs) / 1e6;
+        const double buttonsOff = (run.buttonsOnNs[k] - trueEndNs) / 1e6;
+        if (stallToleranceMs > 0 && k + 1 > stallAfterTrial
+            && (std::abs(onsetOff) > stallToleranceMs || std::abs(endOff) > stallToleranceMs)) {
+            // After a stall: right to within the tolerance, or said.
+            QVERIFY2(stallNoted.contains(k + 1),
+                     qPrintable(QStringLiteral("trial %1: %2 ms off the journal's onset, %3 ms off its end, and "
+                                               "the journal says nothing of a stall")
+                                    .arg(k + 1)
+                                    .arg(onsetOff)
+                                    .arg(endOff)));
+            ++stalledTrials;
+            continue;
+        }
         onsetMs.append((trueOnsetNs - run.referenceNs[k]) / 1e6 - (soundMs + gapMs));
-        // (b) the journal's reaction time against the answer's time from the true end
-        reactionMs.append(journalReactionMs[k] - (run.clickNs[k] - trueEndNs) / 1e6);
-        // (c) the buttons against the true end
-        buttonsMs.append((run.buttonsOnNs[k] - trueEndNs) / 1e6);
-        // (d) the journal's onset estimate against the true onset
-        estimateMs.append(journalOnsetMs[k] - (trueOnsetNs - w.runStartNs) / 1e6);
-        latencyMs.append(run.timings[k].latencyNs / 1e6);
-        if (run.timings[k].onsetNs < run.requestedOnsetNs[k])
+        reactionMs.append(reactionOff);
+        buttonsMs.append(buttonsOff);
+        onsetEstimateMs.append(onsetOff);
+        endEstimateMs.append(endOff);
+        latencyMs.append(run.timings[size_t(k)].latencyNs / 1e6);
+        if (run.timings[size_t(k)].onsetNs < run.requestedOnsetNs[k])
             ++earlyEstimates;
-        if (run.buttonsOnNs[k] < run.timings[k].endNs)
+        if (run.buttonsOnNs[k] < run.timings[size_t(k)].endNs)
             ++buttonsBeforeEstimate;
+        // Two-sided: 2 ms either way holds on a loaded machine, and a timing
+        // off by half a graph cycle (10 ms and more) fails.
+        if (std::abs(onsetOff) > 2.0 || std::abs(endOff) > 2.0 || std::abs(reactionOff) > 2.0 || buttonsOff < -1.0) {
+            offBounds << QStringLiteral("trial %1: journal onset %2 ms, end %3 ms, reaction time %4 ms off the "
+                                       "recording; buttons on %5 ms after the end")
+                             .arg(k + 1)
+                             .arg(onsetOff, 0, 'f', 3)
+                             .arg(endOff, 0, 'f', 3)
+                             .arg(reactionOff, 0, 'f', 3)
+                             .arg(buttonsOff, 0, 'f', 3);
+        }
     }
 
-    qInfo("%s: %d trials, every sample played, except the starts of %d sound(s) the journal names; %d "
-          "stretch(es) of recording", label, int(sounds.size()), startsLost, capture.stretchCount());
+    qInfo("%s: %d trials, %s, except the starts of %d sound(s) the journal names; %d stretch(es) of recording; "
+          "%d trial(s) moved by a stall, as the journal says",
+          label, trials, resampled ? "every sound found whole (correlation > 0.999)" : "every sample played",
+          startsLost, capture.stretchCount(), stalledTrials);
     const auto report = [label](const char *what, const QVector<double> &values) {
         const Stats s = stats(values);
         qInfo("%s: %s: mean %.3f ms, sd %.3f, min %.3f, max %.3f", label, what, s.mean, s.sd, s.min, s.max);
         return s;
     };
-    const Stats onset = report("(a) first sample at the sink - (answer + sound + interval)", onsetMs);
+    report("(a) first sample at the sink - (answer + sound + interval)", onsetMs);
     report("(b) journal reaction time - (answer - end at the sink)", reactionMs);
-    const Stats buttons = report("(c) buttons on - end at the sink", buttonsMs);
-    report("(d) journal onset - onset at the sink", estimateMs);
+    report("(c) buttons on - end at the sink", buttonsMs);
+    report("(d) journal onset - onset at the sink", onsetEstimateMs);
+    report("(e) journal end - end at the sink", endEstimateMs);
     report("output latency", latencyMs);
 
     QCOMPARE(earlyEstimates, 0);
     QCOMPARE(buttonsBeforeEstimate, 0);
-    // The recording places a sample on the clock to within its reader's
-    // wake-up; a millisecond covers that on a loaded machine. A recording
-    // whose timeline has a gap (PipeWire's sink skips a block now and then)
-    // cannot tell time that well across it.
-    if (capture.stretchCount() > 1)
-        return;
-    QVERIFY2(onset.min > -1.0, "a sound reached the sink before its time");
-    QVERIFY2(buttons.min > -1.0, "the answer buttons came on before the sound had ended at the sink");
+    // An engine that knows the device's timing is held to it; Qt's output
+    // does not know it, and a build slowed down by the sanitizers cannot
+    // keep it.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+    const QString backend = w.trialPlayer->engine()->outputInfo().backend;
+    if (backend == QLatin1String("libpulse") || backend == QLatin1String("libpipewire"))
+        QVERIFY2(offBounds.isEmpty(), qPrintable(offBounds.join(QLatin1Char('\n'))));
+#endif
+    for (const QString &line : std::as_const(offBounds))
+        qInfo("%s: %s", label, qPrintable(line));
 }
 
 void MainWindowTester::practiceThenExperiment()
@@ -369,6 +462,44 @@ void MainWindowTester::practiceThenExperiment()
         for (const QFileInfo &info : QDir(dir.filePath(QStringLiteral("sessions"))).entryInfoList(QDir::Files))
             QFile::copy(info.filePath(), QDir(keep).filePath(info.fileName()));
     }
+}
+
+// The output device stalls for a second in the middle of a run (its sink is
+// suspended, then resumed): every later trial is then either right to within
+// 1 ms, or said to have been moved in the journal, and the buttons never come
+// on before the sound has ended.
+void MainWindowTester::deviceStallsMidRun()
+{
+    MainWindow w;
+    if (w.trialPlayer->engine()->outputInfo().backend == QLatin1String("Qt Multimedia")
+        || qEnvironmentVariable("TARQUEL_AUDIO_BACKEND") == QLatin1String("qt"))
+        QSKIP("Qt's output knows nothing of the device's timing");
+    w.show();
+    ModalDriver driver;
+    w.trialOrderSeedFixed = true;
+    w.trialOrderSeed = referenceTrialOrderSeed;
+    w.trialJournalFolder = dir.filePath(QStringLiteral("stall-sessions"));
+    const QString folder = dir.filePath(QStringLiteral("stall"));
+    makeFolder(folder, 4, stimulusRate / 10);
+    driver.chooseFolder(folder);
+    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+    w.lineEditSilentInterval->setText(QStringLiteral("300"));
+    w.checkBoxSaveData->setChecked(false);
+    const qint64 start = qint64(capture.samples().size());
+    Run run;
+    const int stallAfter = 4;
+    runSession(w, driver, run, 40, [](int answered) {
+        if (answered == stallAfter) {
+            QProcess::startDetached(QStringLiteral("sh"),
+                                    {QStringLiteral("-c"), QStringLiteral("pactl suspend-sink tarquel_capture 1; "
+                                                                          "sleep 1; pactl suspend-sink tarquel_capture 0")});
+        }
+    });
+    if (QTest::currentTestFailed())
+        return;
+    checkCapture(w, run, folder, start, "stall", 1.0, stallAfter);
+    driver.answerMessage(QMessageBox::Yes);
+    QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
 }
 
 TARQUEL_AUDIO_TEST_MAIN(MainWindowTester)

@@ -68,7 +68,10 @@ public:
             timing.onsetNs = placing == Placing::OnTime ? std::max(onsetNs, monotonicNowNs())
                                                         : monotonicNowNs() - lengthNs;
             timing.endNs = timing.onsetNs + lengthNs;
+            timing.plannedOnsetNs = timing.onsetNs;
+            timing.plannedEndNs = timing.endNs;
             timing.latencyNs = 5'000'000;
+            placed.append(timing);
             emit soundPlaced(timing);
             if (lost > 0)
                 emit soundStartMaybeLost(id, lost);
@@ -98,6 +101,20 @@ public:
                 {QStringLiteral("fake_booth"), QStringLiteral("Fake booth headphones")}};
     }
 
+    // The device stalls, and the sound last placed turns out to play movedNs
+    // later than placed, as an engine that follows the device says.
+    void stallAndMoveLastSound(qint64 movedNs)
+    {
+        emit deviceStalled(true);
+        SoundTiming moved = placed.last();
+        moved.onsetNs += movedNs;
+        moved.endNs += movedNs;
+        moved.deviceStalled = true;
+        placed.last() = moved;
+        emit soundTimingRevised(moved);
+    }
+    void deviceMovesAgain() { emit deviceStalled(false); }
+
     // The output stops for good, as when the audio server goes away.
     void fail(const QString &reason)
     {
@@ -109,6 +126,7 @@ public:
     qint64 framesLostAtStart = 0;   // set: each sound handed over is said to have lost this many
     QString refusal;   // set: open() fails with this reason
     QVector<Request> requests;
+    QVector<SoundTiming> placed;   // as last placed or revised
     int opens = 0;
     int cancels = 0;
 

@@ -42,6 +42,7 @@ private slots:
     void audioFailureStopsTheRun();
     void refusedOutputIsSaidAndNoRunStarts();
     void watchdogCatchesASoundThatNeverEnds();
+    void stalledDeviceHoldsTheButtons();
     void breaksAfterEveryNTrials();
     void settingsAreRememberedAcrossStarts();
     void closingTheMainWindowMidRun();
@@ -552,6 +553,51 @@ void MainWindowTester::watchdogCatchesASoundThatNeverEnds()
 // A break after every 4 answers of 9 (never after the last): the next
 // sound waits for "I am ready" and counts from it; the journal notes each
 // break, and an answer given by key says so.
+// The device stalls while the first sound is due: the buttons stay off while
+// it stands still, come on only after the sound's revised end, and the
+// journal says how late the sound started, with the row's times and the
+// reaction time taken from the revised timing.
+void MainWindowTester::stalledDeviceHoldsTheButtons()
+{
+    MainWindow w;
+    ModalDriver driver;
+    prepare(w, driver);
+    w.lineEditSilentInterval->setText(QStringLiteral("0"));
+    w.on_pushButtonGo_clicked();
+    fake(w)->placing = FakeAudioEngine::Placing::OnTime;
+    QSignalSpy playing(&w, &MainWindow::soundPlaying);
+    w.updateMainwindow(0);
+    QTRY_VERIFY(!fake(w)->placed.isEmpty());
+    const SoundTiming planned = fake(w)->placed.last();
+
+    fake(w)->stallAndMoveLastSound(300'000'000);
+    while (monotonicNowNs() < planned.endNs + 50'000'000)
+        QTest::qWait(10);
+    QVERIFY(w.trialPlayer->isPlaying());   // nothing is over while the device stands still
+    QVERIFY(!playing.contains(QVariantList{-1}));
+    fake(w)->deviceMovesAgain();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.trialPlayer->isPlaying(), 5000);
+    const qint64 endedNs = monotonicNowNs();
+    QVERIFY(endedNs >= planned.endNs + 300'000'000);
+    QVERIFY(playing.contains(QVariantList{-1}));
+
+    QTest::qWait(20);
+    w.updateMainwindow(2);
+    const QString journal = w.trialJournal.filePath();
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY2(text.contains(QStringLiteral("\n# trial 1: the output device stalled; a.wav started 300.00 ms later than "
+                                          "planned\n1\ta.wav\t2\t")),
+             qPrintable(text));
+    const QStringList row = journalRows(journal).first().split(QLatin1Char('\t'));
+    const double revisedEndMs = double(planned.endNs + 300'000'000 - w.runStartNs) / 1e6;
+    QCOMPARE(row[6].toDouble(), std::round(revisedEndMs * 100) / 100);
+    QCOMPARE(row[7], QStringLiteral("300.00"));   // onset error: the revised onset against the request
+    // Counted from the revised end: 20 ms and a little, never 320.
+    QVERIFY2(row[3].toDouble() >= 20.0 && row[3].toDouble() < 200.0, qPrintable(row[3]));
+}
+
 void MainWindowTester::breaksAfterEveryNTrials()
 {
     MainWindow w;

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
+#include "audio/AudioEngineFactory.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
@@ -88,6 +89,7 @@ class MainWindowTester : public QObject
 
 private slots:
     void serverGoingAwayStopsTheRun();
+    void failureOfAClosedStreamIsForgotten();
 };
 
 void MainWindowTester::serverGoingAwayStopsTheRun()
@@ -153,6 +155,36 @@ void MainWindowTester::serverGoingAwayStopsTheRun()
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY(lines.last().startsWith(QStringLiteral("# audio output failed after 2 answered trials: ")));
     QVERIFY(lines.at(lines.size() - 2).startsWith(QStringLiteral("2\t")));
+}
+
+// The server dies and the engine's notice of it waits in the event queue
+// while the program closes the stream and opens another (a new folder, on a
+// server that works): the old notice must not stop the new stream.
+void MainWindowTester::failureOfAClosedStreamIsForgotten()
+{
+    if (qEnvironmentVariableIsEmpty("TARQUEL_AUDIO_SERVER"))
+        QSKIP("needs the audio server programs of scripts/with-audio-server.sh");
+    if (qEnvironmentVariable("TARQUEL_AUDIO_BACKEND", QStringLiteral("pulse")) != QLatin1String("pulse"))
+        QSKIP("the libpulse engine is tested here");
+    QTemporaryDir dir;
+    PrivateServer server;
+    QVERIFY(server.start(dir.filePath(QStringLiteral("server"))));
+    const QByteArray sharedServer = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", server.address.toUtf8());
+    qputenv("TARQUEL_AUDIO_BACKEND", "pulse");
+    std::unique_ptr<AudioEngine> engine(createAudioEngine());
+    qunsetenv("TARQUEL_AUDIO_BACKEND");
+    QSignalSpy failed(engine.get(), &AudioEngine::failed);
+    QString error;
+    QVERIFY2(engine->open(40000, QString(), &error), qPrintable(error));
+
+    server.kill();
+    QThread::msleep(500);   // the audio thread has seen it; no event is handled meanwhile
+    qputenv("PULSE_SERVER", sharedServer);
+    QVERIFY2(engine->open(40000, QString(), &error), qPrintable(error));
+    QTest::qWait(300);
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(engine->isOpen());
 }
 
 TARQUEL_AUDIO_TEST_MAIN(MainWindowTester)

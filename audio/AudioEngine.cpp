@@ -21,3 +21,8 @@ AudioEngine::~AudioEngine() = default;
 void AudioEngine::setIdle(bool)
 {
 }
+
+bool AudioEngine::deviceProgressing() const
+{
+    return true;
+}

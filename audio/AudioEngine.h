@@ -118,6 +118,13 @@ public:
     // moves the stream on by itself. The default does nothing.
     virtual void setIdle(bool idle);
 
+    // Whether the server's latest word shows the device moving on: false as
+    // soon as a cycle is overdue or a report lies off the device's timeline,
+    // long before a stall is declared. A sound is not taken as over while
+    // this is false. The default (an engine that knows nothing of the
+    // device) says true.
+    virtual bool deviceProgressing() const;
+
     // A sound whose onset or end the device's timeline moved by more than
     // this since it was placed is said to have been moved by a stall.
     static constexpr qint64 revisionToleranceNs = 500'000;

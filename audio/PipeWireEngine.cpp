@@ -769,6 +769,19 @@ void PipeWireEngine::setIdle(bool idle)
     }
 }
 
+bool PipeWireEngine::deviceProgressing() const
+{
+    if (!isOpen() || d->idle)
+        return false;
+    // The next cycle is due a cycle after the last one; a little more is a
+    // late wake-up, not yet a stall.
+    const CycleState cycle = d->published.read();
+    if (cycle.cycles == 0 || cycle.graphRate <= 0)
+        return false;
+    const qint64 periodNs = cycle.quantum * 1'000'000'000 / cycle.graphRate;
+    return monotonicNowNs() - cycle.callbackNs < periodNs + 3'000'000;
+}
+
 AudioOutputInfo PipeWireEngine::outputInfo() const
 {
     AudioOutputInfo info = d->info;

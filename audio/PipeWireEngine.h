@@ -37,6 +37,7 @@ public:
     int maximumRateHz() const override;
     QVector<AudioDeviceDescription> outputDevices() const override;
     void setIdle(bool idle) override;
+    bool deviceProgressing() const override;
 
     // Whether a PipeWire server answers on this computer (the pipewire-0
     // socket), within a short wait.

@@ -136,6 +136,7 @@ struct PulseAudioEngine::Stream
     qint64 progressNs = 0;
     bool stalled = false;
     double lastFittedPosition = 0.0;   // the device's position at the last report on the line
+    bool lastReportOnLine = false;
     std::deque<Placed> placed;
 
     StreamClockFit clock{1.0};
@@ -530,6 +531,7 @@ void PulseAudioEngine::Stream::addTimingReport()
     clock.setCycleFrames(cycle);
     cycleFrames = cycle;
     const StreamClockFit::Report fitted = clock.addReport(reportNs, position);
+    lastReportOnLine = fitted != StreamClockFit::Report::Outlier;
     if (fitted == StreamClockFit::Report::Fitted)
         lastFittedPosition = position;
     checkProgress(readFrames);
@@ -733,6 +735,7 @@ void PulseAudioEngine::Stream::tearDown()
     placed.clear();
     stalled = false;
     corked = false;
+    lastReportOnLine = false;
     progressFrames = -1;
     cycleFrames = 0;
     zeroLatencyReports = false;
@@ -973,6 +976,19 @@ void PulseAudioEngine::cancel()
         d->soundsEnd = from;
     }
     pa_threaded_mainloop_unlock(d->loop);
+}
+
+bool PulseAudioEngine::deviceProgressing() const
+{
+    if (!d->loop)
+        return false;
+    pa_threaded_mainloop_lock(d->loop);
+    // The last report lay on the device's timeline and is recent: a device
+    // that stood still would have given one off it within a report or two.
+    const bool moving = d->running && !d->corked && !d->stalled && d->lastReportOnLine
+                        && monotonicNowNs() - d->lastReportArrivalNs < 3 * timingUpdateNs;
+    pa_threaded_mainloop_unlock(d->loop);
+    return moving;
 }
 
 void PulseAudioEngine::setIdle(bool idle)

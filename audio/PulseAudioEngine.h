@@ -30,6 +30,7 @@ public:
     int maximumRateHz() const override;
     QVector<AudioDeviceDescription> outputDevices() const override;
     void setIdle(bool idle) override;
+    bool deviceProgressing() const override;
 
     // The audio server's name and version ("pulseaudio 16.1", "PulseAudio
     // (on PipeWire 0.3.65) 15.0.0"), asked on a short connection of its own;

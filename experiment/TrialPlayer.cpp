@@ -175,6 +175,12 @@ void TrialPlayer::endTimerFired()
         armAt(endTimer, endDueNs);
         return;
     }
+    // A device that may have stopped since its last word: looked at again
+    // shortly, until it is seen moving or the engine says it stalled.
+    if (!audio->deviceProgressing()) {
+        endTimer.start(2);
+        return;
+    }
     playing = false;
     watchdog.stop();
     emit soundEnded(last);

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <vector>
 
 class FakeAudioEngine : public AudioEngine
 {
@@ -71,7 +72,7 @@ public:
             timing.plannedOnsetNs = timing.onsetNs;
             timing.plannedEndNs = timing.endNs;
             timing.latencyNs = 5'000'000;
-            placed.append(timing);
+            placed.push_back(timing);
             emit soundPlaced(timing);
             if (lost > 0)
                 emit soundStartMaybeLost(id, lost);
@@ -106,11 +107,11 @@ public:
     void stallAndMoveLastSound(qint64 movedNs)
     {
         emit deviceStalled(true);
-        SoundTiming moved = placed.last();
+        SoundTiming moved = placed.back();
         moved.onsetNs += movedNs;
         moved.endNs += movedNs;
         moved.deviceStalled = true;
-        placed.last() = moved;
+        placed.back() = moved;
         emit soundTimingRevised(moved);
     }
     void deviceMovesAgain() { emit deviceStalled(false); }
@@ -126,7 +127,7 @@ public:
     qint64 framesLostAtStart = 0;   // set: each sound handed over is said to have lost this many
     QString refusal;   // set: open() fails with this reason
     QVector<Request> requests;
-    QVector<SoundTiming> placed;   // as last placed or revised
+    std::vector<SoundTiming> placed;   // as last placed or revised
     int opens = 0;
     int cancels = 0;
 

@@ -135,7 +135,7 @@ public:
         return runs;
     }
 
-    static constexpr qint64 shiftNs = 2'000'000;
+    static constexpr qint64 shiftNs = 500'000;
     static constexpr int shiftWakes = 10;
     static constexpr qint64 minWakeGapNs = 2'000'000;
     static constexpr qint64 pauseNs = 100'000'000;

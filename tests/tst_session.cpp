@@ -567,8 +567,8 @@ void MainWindowTester::stalledDeviceHoldsTheButtons()
     fake(w)->placing = FakeAudioEngine::Placing::OnTime;
     QSignalSpy playing(&w, &MainWindow::soundPlaying);
     w.updateMainwindow(0);
-    QTRY_VERIFY(!fake(w)->placed.isEmpty());
-    const SoundTiming planned = fake(w)->placed.last();
+    QTRY_VERIFY(!fake(w)->placed.empty());
+    const SoundTiming planned = fake(w)->placed.back();
 
     fake(w)->stallAndMoveLastSound(300'000'000);
     while (monotonicNowNs() < planned.endNs + 50'000'000)

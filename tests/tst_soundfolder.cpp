@@ -12,8 +12,14 @@
 #include <QTextCodec>
 #endif
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +51,8 @@ private slots:
     void firstChannelRefusesWhatWasNotDecoded();
     void lengthBounds();
     void namesThatWouldBreakTheFiles();
+    void namesInALatin1Locale();
+    void latin1LocaleChild();
 };
 
 namespace {
@@ -93,19 +101,23 @@ void SoundFolderTest::lengthBounds()
     QCOMPARE(fits.frames, QVector<qint64>{4000});
 }
 
-// A tab or a line break would split a row of the tab-separated files; a name
-// the locale cannot encode would be written as "?" to the results file.
+// A tab or a line break would split a row of the tab-separated files, and
+// readers that take '#' as a comment (R's read.delim, pandas) would cut a row
+// at a '#'; a name the locale cannot encode would be written as "?" to the
+// results file.
 void SoundFolderTest::namesThatWouldBreakTheFiles()
 {
     QTemporaryDir dir;
-    const QStringList names{"tab\there.wav", "line\nbreak.wav", "fine.wav"};
+    const QStringList names{"tab\there.wav", "line\nbreak.wav", "#3.wav", "tone#3.wav", "fine.wav"};
     for (const QString &name : names)
         QVERIFY(QFile::copy(stimuliData + "/short-4000.wav", dir.filePath(name)));
     const SoundFolderCheck check = checkSoundFiles(dir.path(), names);
-    QCOMPARE(check.problems.size(), 2);
+    QCOMPARE(check.problems.size(), 4);
     QVERIFY(check.problems[0].reason.startsWith("has a tab or a line break in its name"));
     QVERIFY(check.problems[1].reason.startsWith("has a tab or a line break in its name"));
-    QCOMPARE(check.frames, (QVector<qint64>{0, 0, 4000}));
+    for (int i : {2, 3})
+        QVERIFY2(check.problems[i].reason.startsWith("has a '#' in its name"), qPrintable(check.problems[i].reason));
+    QCOMPARE(check.frames, (QVector<qint64>{0, 0, 0, 0, 4000}));
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // (Qt 6 writes UTF-8 everywhere, which holds every name.)
@@ -116,6 +128,90 @@ void SoundFolderTest::namesThatWouldBreakTheFiles()
     QTextCodec::setCodecForLocale(saved);
     QVERIFY2(japanese.contains("(ISO-8859-1) cannot write"), qPrintable(japanese));
     QVERIFY(french.isEmpty());
+#endif
+}
+
+// A file named "t\u00e9.wav" in Latin-1 (the bytes 74 E9 ...) under a Latin-1
+// locale. Where the toolkit reads file names in that encoding (Qt 5 built
+// without ICU), the file is listed, checked and read: the WAV reader must be
+// given the name in the same encoding. Where it takes every name as UTF-8
+// whatever the locale (Qt 6, and Debian's Qt 5 with ICU), the toolkit's own
+// listing leaves the file out without a word; it must be refused by name,
+// with that reason, instead. The locale is made here without root, and the
+// checks run in a child process started under it.
+void SoundFolderTest::namesInALatin1Locale()
+{
+    const QString localedef = QStandardPaths::findExecutable(QStringLiteral("localedef"));
+    if (localedef.isEmpty())
+        QSKIP("localedef is not installed (Debian's libc-bin), so no Latin-1 locale can be made");
+    QTemporaryDir locales;
+    QTemporaryDir folder;
+    QProcess make;
+    make.setProcessChannelMode(QProcess::MergedChannels);
+    make.start(localedef, {"-i", "fr_FR", "-f", "ISO-8859-1", locales.filePath("fr_FR.ISO-8859-1")});
+    QVERIFY(make.waitForFinished(120000));
+    const QByteArray made = make.readAll();
+    // (The locale sources come with Debian's package "locales".)
+    QVERIFY2(QFileInfo::exists(locales.filePath("fr_FR.ISO-8859-1/LC_CTYPE")), made.constData());
+
+    // The name's bytes written as they are, past Qt's own file-name encoding.
+    QFile source(stimuliData + "/short-4000.wav");
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray sound = source.readAll();
+    const QByteArray latin1Name = QFile::encodeName(folder.path()) + "/t\xe9.wav";
+    const int fd = ::open(latin1Name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, sound.constData(), size_t(sound.size())), ssize_t(sound.size()));
+    ::close(fd);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LOCPATH", locales.path());
+    environment.insert("LC_ALL", "fr_FR.ISO-8859-1");
+    environment.insert("LANG", "fr_FR.ISO-8859-1");
+    environment.insert("TARQUEL_LATIN1_FOLDER", folder.path());
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"latin1LocaleChild"});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : SoundFolderTest::latin1LocaleChild()"), output.constData());
+}
+
+void SoundFolderTest::latin1LocaleChild()
+{
+    const QString folder = qEnvironmentVariable("TARQUEL_LATIN1_FOLDER");
+    if (folder.isEmpty())
+        QSKIP("runs only as the child of namesInALatin1Locale");
+    const QString name = QStringLiteral("t\u00e9.wav");
+    const bool namesInLatin1 = QFile::decodeName("t\xe9.wav") == name;
+    QStringList names = listWavFileNames(folder);
+    QCOMPARE(names.size(), 1);
+    SoundFolderCheck check = checkSoundFiles(folder, names);
+    if (!namesInLatin1) {
+        QCOMPARE(check.problems.size(), 1);
+        QCOMPARE(check.problems[0].reason,
+                 QStringLiteral("has a name that is not valid UTF-8 text, the encoding this program reads file "
+                                "names in; rename it"));
+    }
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5 takes the locale's encoding where it is told it (and without
+    // ICU from the locale itself).
+    QCOMPARE(QByteArray(nl_langinfo(CODESET)), QByteArray("ISO-8859-1"));
+    QTextCodec *saved = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    names = listWavFileNames(folder);
+    check = checkSoundFiles(folder, names);
+    const std::string path = fileSystemPath(folder + QLatin1Char('/') + name);
+    QTextCodec::setCodecForLocale(saved);
+    QCOMPARE(names, QStringList{name});
+    QVERIFY2(check.usable(), check.problems.isEmpty() ? "" : qPrintable(check.problems[0].reason));
+    QCOMPARE(check.frames, QVector<qint64>{4000});
+    // A trial's load takes the same path.
+    QCOMPARE(path, QFile::encodeName(folder).toStdString() + "/t\xe9.wav");
+    WavFile wav;
+    QVERIFY(wav.read(path));
 #endif
 }
 

@@ -79,9 +79,12 @@ void LabOptionsPanel::setAudioOutputs(const QVector<AudioDeviceDescription> &out
     for (const AudioDeviceDescription &output : outputs)
         comboBoxAudioOutput->addItem(output.description.isEmpty() ? output.name : output.description, output.name);
     // A remembered output that is not connected stays chosen, and so
-    // remembered, until the experimenter picks another.
-    if (comboBoxAudioOutput->findData(selectedName) < 0)
-        comboBoxAudioOutput->addItem(selectedName + QStringLiteral(" (not connected)"), selectedName);
+    // remembered, until the experimenter picks another. (With no list at
+    // all, the server could not be asked.)
+    if (comboBoxAudioOutput->findData(selectedName) < 0) {
+        comboBoxAudioOutput->addItem(outputs.isEmpty() ? selectedName : selectedName + QStringLiteral(" (not connected)"),
+                                     selectedName);
+    }
     comboBoxAudioOutput->setCurrentIndex(std::max(0, comboBoxAudioOutput->findData(selectedName)));
 }
 

@@ -82,8 +82,8 @@ void LabOptionsPanel::setAudioOutputs(const QVector<AudioDeviceDescription> &out
     // remembered, until the experimenter picks another. (With no list at
     // all, the server could not be asked.)
     if (comboBoxAudioOutput->findData(selectedName) < 0) {
-        comboBoxAudioOutput->addItem(outputs.isEmpty() ? selectedName : selectedName + QStringLiteral(" (not connected)"),
-                                     selectedName);
+        const QString label = outputs.isEmpty() ? selectedName : selectedName + QStringLiteral(" (not connected)");
+        comboBoxAudioOutput->addItem(label, selectedName);
     }
     comboBoxAudioOutput->setCurrentIndex(std::max(0, comboBoxAudioOutput->findData(selectedName)));
 }

@@ -1,8 +1,7 @@
 #ifndef SESSIONTEXT_H
 #define SESSIONTEXT_H
 
-class QString;
-class QStringList;
+#include <QStringList>
 
 // Texts of the session panel, composed without any widget.
 

@@ -3,7 +3,6 @@
 #include "experiment/TrialOrder.h"
 
 #include <QTemporaryDir>
-#include <QDir>
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QTextCodec>
 #endif
@@ -14,24 +13,16 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
+#include <string>
 
-namespace {
-
-// What fsync() was called on, as /proc/self/fd names it.
-QStringList syncedPaths;
-
-} // namespace
-
-// Every fsync() of this program comes here first (the program's own
-// definition is found before the C library's), so that the tests see what
-// a save forces to disk; the call then goes to the kernel.
+// What fsync() was called on, as /proc/self/fd names it: this program's own
+// fsync() is found before the C library's, so the tests see what a save
+// forces to disk.
+static QStringList syncedPaths;
 extern "C" int fsync(int fd)
 {
-    char link[64];
     char target[PATH_MAX];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = ::readlink(link, target, sizeof target);
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
     if (length > 0)
         syncedPaths.append(QFile::decodeName(QByteArray(target, int(length))));
     return int(::syscall(SYS_fsync, fd));
@@ -46,10 +37,8 @@ private slots:
     void fileNamesInLocaleEncoding();
     void atomicSave();
     void savesReachTheDisk();
-    void companionNames_data();
-    void companionNames();
-    void freeStems_data();
-    void freeStems();
+    void journalCopyName_data();
+    void journalCopyName();
     void savesInOrderStopAtAFailure();
     void journalRoundTrip();
     void journalFileNames();
@@ -118,141 +107,59 @@ void ResultsFileTest::atomicSave()
     QCOMPARE(QFileInfo(path).size(), qint64(6));
 }
 
-// The new bytes and the new name both reach the disk: the file before it
-// takes the name, its folder after.
+// The file reaches the disk before it takes its name, the folder with the
+// new name after.
 void ResultsFileTest::savesReachTheDisk()
 {
     QTemporaryDir dir;
     const QString folder = QFileInfo(dir.path()).canonicalFilePath();
-    const QString path = folder + QStringLiteral("/results.txt");
     for (const QByteArray &bytes : {QByteArray("new"), QByteArray("replaced")}) {
         syncedPaths.clear();
-        QVERIFY(saveFileAtomically(path, bytes));
-        // The file first, under a temporary name (or none: an unnamed file
-        // given its name at the end), then the folder that holds the name.
-        QVERIFY2(syncedPaths.size() >= 2, qPrintable(syncedPaths.join(QLatin1Char(' '))));
-        QVERIFY2(syncedPaths.first().startsWith(folder + QLatin1Char('/')), qPrintable(syncedPaths.first()));
+        QVERIFY(saveFileAtomically(folder + "/results.txt", bytes));
+        QVERIFY2(syncedPaths.size() >= 2 && syncedPaths.first().startsWith(folder + '/'),
+                 qPrintable(syncedPaths.join(' ')));
         QCOMPARE(syncedPaths.last(), folder);
     }
-
-    // A companion taken away is gone from its folder on disk too.
-    QVERIFY(saveFileAtomically(folder + QStringLiteral("/results_trials.tsv"), "old"));
-    syncedPaths.clear();
-    QVERIFY(saveFilesInOrder({{folder + QStringLiteral("/results_trials.tsv"), QByteArray(), true}}).ok());
-    QCOMPARE(syncedPaths, QStringList{folder});
 }
 
-void ResultsFileTest::companionNames_data()
+void ResultsFileTest::journalCopyName_data()
 {
     QTest::addColumn<QString>("results");
-    QTest::addColumn<QString>("trials");
-    QTest::addColumn<QString>("summary");
-    QTest::newRow(".txt") << "/x/S1_practice_1.txt" << "/x/S1_practice_1_trials.tsv" << "/x/S1_practice_1_summary.tsv";
-    QTest::newRow(".TXT") << "/x/S1.TXT" << "/x/S1_trials.tsv" << "/x/S1_summary.tsv";
-    QTest::newRow("other suffix") << "/x/S1.csv" << "/x/S1.csv_trials.tsv" << "/x/S1.csv_summary.tsv";
-    // One stem for both companions, whatever the suffix.
-    QTest::newRow(".tsv") << "/x/S1.tsv" << "/x/S1.tsv_trials.tsv" << "/x/S1.tsv_summary.tsv";
-    QTest::newRow("no suffix") << "/x/S1" << "/x/S1_trials.tsv" << "/x/S1_summary.tsv";
+    QTest::addColumn<QString>("copy");
+    QTest::newRow(".txt") << "/x/S1_practice_1.txt" << "/x/S1_practice_1_trials.tsv";
+    QTest::newRow(".TXT") << "/x/S1.TXT" << "/x/S1_trials.tsv";
+    QTest::newRow("other suffix") << "/x/S1.csv" << "/x/S1.csv_trials.tsv";
+    QTest::newRow(".tsv") << "/x/S1.tsv" << "/x/S1.tsv_trials.tsv";
+    QTest::newRow("no suffix") << "/x/S1" << "/x/S1_trials.tsv";
 }
 
-void ResultsFileTest::companionNames()
+// The summary shares the journal copy's stem, whatever the suffix.
+void ResultsFileTest::journalCopyName()
 {
     QFETCH(QString, results);
-    QFETCH(QString, trials);
-    QFETCH(QString, summary);
-    const ResultsFileSet set = resultsFileSet(results);
-    QCOMPARE(set.results, results);
-    QCOMPARE(set.trials, trials);
-    QCOMPARE(set.summary, summary);
-    QCOMPARE(journalCopyPath(results), trials);
-    QCOMPARE(set.all(), (QStringList{trials, summary, results}));
+    QFETCH(QString, copy);
+    QCOMPARE(journalCopyPath(results), copy);
+    QCOMPARE(resultsFileSet(results).all(), (QStringList{copy, copy.chopped(11) + "_summary.tsv", results}));
 }
 
-// The name proposed for "S01_practice001.txt" when the given files are
-// already in its folder.
-void ResultsFileTest::freeStems_data()
-{
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<QString>("proposed");
-    QTest::newRow("all free") << QStringList() << "S01_practice001.txt";
-    QTest::newRow("results file") << QStringList{"S01_practice001.txt"} << "S01_practice001-2.txt";
-    QTest::newRow("a journal copy left over")
-        << QStringList{"S01_practice001_trials.tsv"} << "S01_practice001-2.txt";
-    QTest::newRow("a summary left over") << QStringList{"S01_practice001_summary.tsv"} << "S01_practice001-2.txt";
-    QTest::newRow("-2 taken by a companion")
-        << QStringList{"S01_practice001.txt", "S01_practice001-2_summary.tsv"} << "S01_practice001-3.txt";
-    QTest::newRow("a folder of the name") << QStringList{"S01_practice001.txt/"} << "S01_practice001-2.txt";
-    QTest::newRow("other names do not count")
-        << QStringList{"S01_practice001.csv", "S01_practice001-2.txt_trials.tsv", "S01_practice0011_trials.tsv"}
-        << "S01_practice001.txt";
-}
-
-void ResultsFileTest::freeStems()
-{
-    QFETCH(QStringList, present);
-    QFETCH(QString, proposed);
-    QTemporaryDir dir;
-    for (const QString &name : present) {
-        if (name.endsWith(QLatin1Char('/')))
-            QVERIFY(QDir().mkpath(dir.filePath(name)));
-        else
-            QVERIFY(saveFileAtomically(dir.filePath(name), "x"));
-    }
-    QCOMPARE(freeResultsFilePath(dir.filePath("S01_practice001.txt")), dir.filePath(proposed));
-    QCOMPARE(existingFilesOf(resultsFileSet(dir.filePath(proposed))), QStringList());
-}
-
-// The companions go first and the results file last; a failure stops the
-// save there, leaving what comes after as it was, and the warning says why
-// and which files are already new.
+// Companions first, the results file last; a failure stops there, and the
+// warning says why and which files are already new.
 void ResultsFileTest::savesInOrderStopAtAFailure()
 {
     QTemporaryDir dir;
     const ResultsFileSet set = resultsFileSet(dir.filePath("S01.txt"));
-    for (const QString &path : set.all())
-        QVERIFY(saveFileAtomically(path, "old"));
-    const auto contents = [](const QString &path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-    };
-    const QString firstLine = QStringLiteral("could not open file for writing \r\n") + dir.path() + "S01.txt";
-
-    // The summary cannot be written (a folder holds its name): the journal
-    // copy is new, the results file is the old one, whole.
-    QVERIFY(QFile::remove(set.summary));
-    QVERIFY(QDir().mkpath(set.summary));
-    SaveOutcome outcome = saveFilesInOrder({{set.trials, "new"}, {set.summary, "new"}, {set.results, "new"}});
-    QVERIFY(!outcome.ok());
+    QVERIFY(saveFileAtomically(set.results, "old"));
+    QVERIFY(QDir().mkpath(set.summary));   // a folder holds the summary's name
+    const SaveOutcome outcome = saveFilesInOrder({{set.trials, "new"}, {set.summary, "new"}, {set.results, "new"}});
     QCOMPARE(outcome.written, QStringList{set.trials});
     QCOMPARE(outcome.failedPath, set.summary);
+    QFile results(set.results);
+    QVERIFY(results.open(QIODevice::ReadOnly));
+    QCOMPARE(results.readAll(), QByteArray("old"));
+    QCOMPARE(saveFailureText("first", set.results, outcome),
+             "first\r\n(" + set.summary + ": " + outcome.reason + ")\r\nAlready new: " + set.trials
+                 + "\r\nThe results file was not written; an earlier file of its name is whole.");
     QVERIFY(!outcome.reason.isEmpty());
-    QCOMPARE(contents(set.trials), QByteArray("new"));
-    QCOMPARE(contents(set.results), QByteArray("old"));
-    QCOMPARE(saveFailureText(firstLine, set.results, outcome),
-             firstLine + "\r\n(" + set.summary + ": " + outcome.reason + ")\r\nAlready new: " + set.trials
-                 + "\r\nThe results file was not written; an earlier file of its name is whole.");
-
-    // The results file itself fails, last: its reason follows the text.
-    QVERIFY(QDir(set.summary).removeRecursively());
-    QVERIFY(QFile::remove(set.results));
-    QVERIFY(QDir().mkpath(set.results));
-    outcome = saveFilesInOrder({{set.trials, QByteArray(), true}, {set.summary, "new"}, {set.results, "new"}});
-    QCOMPARE(outcome.removed, QStringList{set.trials});
-    QCOMPARE(outcome.written, QStringList{set.summary});
-    QCOMPARE(outcome.failedPath, set.results);
-    QVERIFY(!QFileInfo::exists(set.trials));
-    QCOMPARE(saveFailureText(firstLine, set.results, outcome),
-             firstLine + "\r\n(" + outcome.reason + ")\r\nAlready new: " + set.summary
-                 + "\r\nRemoved as out of date: " + set.trials
-                 + "\r\nThe results file was not written; an earlier file of its name is whole.");
-
-    // All three, in order.
-    QVERIFY(QDir(set.results).removeRecursively());
-    outcome = saveFilesInOrder({{set.trials, "3"}, {set.summary, "2"}, {set.results, "1"}});
-    QVERIFY(outcome.ok());
-    QCOMPARE(outcome.written, set.all());
-    QCOMPARE(contents(set.results), QByteArray("1"));
-    QCOMPARE(saveFailureText(firstLine, set.results, outcome), firstLine);
 }
 
 void ResultsFileTest::journalRoundTrip()

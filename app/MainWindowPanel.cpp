@@ -128,6 +128,9 @@ bool MainWindow::chooseAudioDevice()
     }
     const AudioOutputChoice choice = chooseAudioOutput(labOptions->audioOutput(), listed);
     audioDevice = choice.device;
+    // Connected again since it was said: no longer so.
+    if (!choice.missing)
+        noticeArea->removeNotice(QStringLiteral("audio output"));
     return choice.missing;
 }
 

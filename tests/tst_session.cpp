@@ -670,10 +670,13 @@ void MainWindowTester::missingRememberedChoicesAreSaidAndKept()
     QCOMPARE(driver.seen[1].defaultButton, int(QMessageBox::Cancel));
     QVERIFY(!w.runActive && !w.subjectWindow);
 
-    driver.answerMessage(QMessageBox::Ok);
+    // Another output chosen: nothing more is said about the first.
+    w.labOptions->audioOutputBox()->setCurrentIndex(2);
     driver.answerMessage(QMessageBox::Yes);
     w.on_pushButtonGo_clicked();
     QVERIFY(w.runActive);
+    QCOMPARE(fake(w)->device(), QStringLiteral("fake_booth"));
+    QCOMPARE(w.noticeArea->count(), 0);
     QFile journal(w.trialJournal.filePath());
     QVERIFY(journal.open(QIODevice::ReadOnly));
     const QByteArray header = journal.readAll();

@@ -59,6 +59,10 @@ void LabOptionsPanel::setListenerScreens(const QVector<ListenerScreenChoice> &ch
     comboBoxListenerScreen->clear();
     for (const ListenerScreenChoice &choice : choices)
         comboBoxListenerScreen->addItem(choice.label, choice.key);
+    // A remembered screen that is not connected stays chosen, and so
+    // remembered, until the experimenter picks another.
+    if (comboBoxListenerScreen->findData(selectedKey) < 0)
+        comboBoxListenerScreen->addItem(selectedKey + QStringLiteral(", full screen (not connected)"), selectedKey);
     comboBoxListenerScreen->setCurrentIndex(std::max(0, comboBoxListenerScreen->findData(selectedKey)));
 }
 
@@ -74,6 +78,13 @@ void LabOptionsPanel::setAudioOutputs(const QVector<AudioDeviceDescription> &out
     comboBoxAudioOutput->addItem(QStringLiteral("The audio server's default output"), QString());
     for (const AudioDeviceDescription &output : outputs)
         comboBoxAudioOutput->addItem(output.description.isEmpty() ? output.name : output.description, output.name);
+    // A remembered output that is not connected stays chosen, and so
+    // remembered, until the experimenter picks another. (With no list at
+    // all, the server could not be asked.)
+    if (comboBoxAudioOutput->findData(selectedName) < 0) {
+        const QString label = outputs.isEmpty() ? selectedName : selectedName + QStringLiteral(" (not connected)");
+        comboBoxAudioOutput->addItem(label, selectedName);
+    }
     comboBoxAudioOutput->setCurrentIndex(std::max(0, comboBoxAudioOutput->findData(selectedName)));
 }
 

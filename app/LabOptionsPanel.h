@@ -27,8 +27,9 @@ public:
     LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, QObject *parent = nullptr);
     ~LabOptionsPanel() override;
 
-    // The choices, with the remembered one selected (the first when it is
-    // not among them).
+    // The choices, with the remembered one selected. One that is not among
+    // them (a screen or an output not connected now) is added, marked "not
+    // connected", and selected all the same, so that it stays remembered.
     void setListenerScreens(const QVector<ListenerScreenChoice> &choices, const QString &selectedKey);
     QString listenerScreen() const;
     // The server's outputs after its default; selected by name.

@@ -83,6 +83,13 @@ private:
     // written when it changes.
     void applyRememberedSettings();
     void rememberSettings();
+    // Sets the output to open (audioDevice): the one chosen on the panel,
+    // or the server's default when that one is not connected now. Returns
+    // whether it was not.
+    bool chooseAudioDevice();
+    // Says on the window that the chosen output is not connected, and what
+    // plays instead.
+    void tellMissingAudioOutput();
     void updateOutputFileName();
     void updateProgressText();
 
@@ -128,8 +135,8 @@ private:
     void startBreak();
     void endBreak();
     bool askToRetrySaving();
-    void copyJournalBeside(const QString &resultsFilePath);
     void writeSummaryBeside(const QString &path);
+    QByteArray runSummaryBytes() const;
     QVector<FileSummary> runFileSummaries() const;
 
     QLabel *labelSesType = nullptr;

@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 
 #include "app/LabOptionsPanel.h"
+#include "app/NoticeArea.h"
 #include "app/SessionText.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialPlayer.h"
@@ -87,17 +88,25 @@ void MainWindow::initializeState()
 void MainWindow::applyRememberedSettings()
 {
     remembered = loadRememberedSettings();
-    if (!remembered.outputFolder.isEmpty()) {
+    // A remembered folder that is not there now is not used, but it stays
+    // remembered.
+    if (!existingFolderOr(remembered.outputFolder, QString()).isEmpty()) {
         settings.outputPath = remembered.outputFolder;
         lineEditOutputFilePath->setText(settings.outputPath);
     }
-    labOptions->setListenerScreens(listenerScreenChoices(describeScreens(), screenIndexOf(this)),
-                                   remembered.listenerScreen);
+    const QVector<ScreenDescription> screens = describeScreens();
+    const int experimenterScreen = screenIndexOf(this);
+    labOptions->setListenerScreens(listenerScreenChoices(screens, experimenterScreen), remembered.listenerScreen);
+    if (listenerPlacement(remembered.listenerScreen, screens, experimenterScreen).fellBack) {
+        noticeArea->addNotice(missingListenerScreenText(remembered.listenerScreen), NoticeArea::Level::Warning,
+                              QStringLiteral("listener screen"));
+    }
     labOptions->setAudioOutputs(trialPlayer->engine() ? trialPlayer->engine()->outputDevices()
                                                       : QVector<AudioDeviceDescription>(),
                                 remembered.audioOutput);
     labOptions->setBreakEvery(remembered.breakEvery);
-    audioDevice = labOptions->audioOutput();
+    if (chooseAudioDevice())
+        tellMissingAudioOutput();
     connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::rememberSettings);
 }
 
@@ -108,6 +117,29 @@ void MainWindow::rememberSettings()
     remembered.breakEvery = labOptions->breakEvery();
     audioDevice = remembered.audioOutput;
     saveRememberedSettings(remembered);
+}
+
+bool MainWindow::chooseAudioDevice()
+{
+    QStringList listed;
+    if (trialPlayer->engine()) {
+        for (const AudioDeviceDescription &output : trialPlayer->engine()->outputDevices())
+            listed.append(output.name);
+    }
+    const AudioOutputChoice choice = chooseAudioOutput(labOptions->audioOutput(), listed);
+    audioDevice = choice.device;
+    // Connected again since it was said: no longer so.
+    if (!choice.missing)
+        noticeArea->removeNotice(QStringLiteral("audio output"));
+    return choice.missing;
+}
+
+void MainWindow::tellMissingAudioOutput()
+{
+    const AudioEngine *engine = trialPlayer->engine();
+    const QString playing = engine && engine->isOpen() ? engine->outputInfo().device : QString();
+    noticeArea->addNotice(missingAudioOutputText(labOptions->audioOutput(), playing), NoticeArea::Level::Warning,
+                          QStringLiteral("audio output"));
 }
 
 void MainWindow::on_comboBoxSesType_currentIndexChanged(int index)
@@ -153,5 +185,10 @@ void MainWindow::updateProgressText()
     progressText = composeProgressText(
         settings.sessionTypeNames.value(comboBoxSesType->currentIndex()),
         trialCounter + 1, trialOrder.size());
-    lineEditStatus->setText(progressText);
+    QStringList filesPlayedSilent;
+    for (const SoundFileRecord &record : std::as_const(settings.soundFiles)) {
+        if (record.silentTrials > 0)
+            filesPlayedSilent.append(record.fileName);
+    }
+    lineEditStatus->setText(composeStatusText(progressText, filesPlayedSilent));
 }

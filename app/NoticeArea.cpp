@@ -54,6 +54,19 @@ void NoticeArea::addNotice(const QString &text, Level level, const QString &key)
     show();
 }
 
+void NoticeArea::removeNotice(const QString &key)
+{
+    for (int i = 0; i < lines.size(); ++i) {
+        if (!key.isEmpty() && lines[i].key == key) {
+            delete lines[i].label;
+            lines.remove(i);
+            break;
+        }
+    }
+    if (lines.isEmpty())
+        hide();
+}
+
 void NoticeArea::clear()
 {
     for (const Line &line : std::as_const(lines))

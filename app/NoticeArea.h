@@ -24,6 +24,8 @@ public:
     // place (a count that grows, a state that changes). An empty key always
     // adds.
     void addNotice(const QString &text, Level level = Level::Warning, const QString &key = QString());
+    // Takes away the notice with this key (a state that no longer holds).
+    void removeNotice(const QString &key);
     void clear();
 
     QStringList notices() const;

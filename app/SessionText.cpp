@@ -1,6 +1,7 @@
 #include "app/SessionText.h"
 
 #include <QString>
+#include <QStringList>
 
 QString composeOutputFileName(const QString &subjectCode, const QString &sessionTypeName,
                               int sessionNumber)
@@ -14,6 +15,22 @@ QString composeProgressText(const QString &sessionTypeName, int trialNumber, int
 {
     return sessionTypeName + QLatin1Char(' ') + QString::number(trialNumber) + QLatin1Char('/')
         + QString::number(trialCount);
+}
+
+QString composeStatusText(const QString &progressText, const QStringList &filesPlayedSilent)
+{
+    if (filesPlayedSilent.isEmpty())
+        return progressText;
+    return progressText + QStringLiteral("; silence played for ") + filesPlayedSilent.join(QStringLiteral(", "));
+}
+
+QString silentTrialsNotice(const QString &fileName, const QString &problem, int silentTrials, int latestTrial)
+{
+    return fileName + QLatin1Char(' ') + problem
+        + QStringLiteral(". Its trials play silence, and their answers are not counted: %1 so far, the latest "
+                         "trial %2.")
+              .arg(silentTrials)
+              .arg(latestTrial);
 }
 
 int parseSessionNumber(const QString &text)

@@ -1,7 +1,7 @@
 #ifndef SESSIONTEXT_H
 #define SESSIONTEXT_H
 
-class QString;
+#include <QStringList>
 
 // Texts of the session panel, composed without any widget.
 
@@ -13,6 +13,16 @@ QString composeOutputFileName(const QString &subjectCode, const QString &session
 
 // "<session type> <trial>/<trials>", the trial counted from 1.
 QString composeProgressText(const QString &sessionTypeName, int trialNumber, int trialCount);
+
+// The status line: the progress text, followed, once files have played
+// silence in this session, by their names ("practice 5/9; silence played
+// for B.wav").
+QString composeStatusText(const QString &progressText, const QStringList &filesPlayedSilent);
+
+// The notice for a file that broke on disk after the folder was checked:
+// the file, why (problem follows the name: "is not a WAV file"), and its
+// trials that have played silence so far, the latest of them by number.
+QString silentTrialsNotice(const QString &fileName, const QString &problem, int silentTrials, int latestTrial);
 
 // The session field read as a base-10 integer; 0 for anything else.
 int parseSessionNumber(const QString &text);

@@ -16,6 +16,7 @@ struct SoundFileRecord
     qint32 nT4 = 0;            // "Tone 4" answers given after this file
     double reactionTimeSum = 0.0; // sum of the measured response times, milliseconds
     qint64 framesWhenChecked = 0; // samples per channel when the folder was checked
+    qint32 silentTrials = 0;   // trials that played silence because the file broke after the check
 };
 
 #endif // SOUNDFILERECORD_H

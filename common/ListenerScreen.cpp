@@ -75,3 +75,16 @@ ListenerPlacement listenerPlacement(const QString &key, const QVector<ScreenDesc
                                         windowHeightFraction, QPoint());
     return placement;
 }
+
+QString describeListenerPlacement(const QString &key, const QVector<ScreenDescription> &screens,
+                                  int experimenterScreen)
+{
+    const QVector<ListenerScreenChoice> choices = listenerScreenChoices(screens, experimenterScreen);
+    if (listenerPlacement(key, screens, experimenterScreen).fellBack)
+        return choices.first().label + QStringLiteral(" (") + key + QStringLiteral(" was chosen but is not connected)");
+    for (const ListenerScreenChoice &choice : choices) {
+        if (choice.key == key)
+            return choice.label;
+    }
+    return choices.first().label;
+}

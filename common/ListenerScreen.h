@@ -46,4 +46,10 @@ struct ListenerPlacement
 ListenerPlacement listenerPlacement(const QString &key, const QVector<ScreenDescription> &screens,
                                     int experimenterScreen);
 
+// Where the listener's window opens for a choice, in words (for the
+// journal): the choice's label, or for a screen that is not connected the
+// default window and which screen was chosen.
+QString describeListenerPlacement(const QString &key, const QVector<ScreenDescription> &screens,
+                                  int experimenterScreen);
+
 #endif // LISTENERSCREEN_H

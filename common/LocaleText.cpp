@@ -22,6 +22,11 @@ QString localeEncodingName()
 {
     return QString::fromLatin1(QStringEncoder(QStringConverter::System).name());
 }
+
+QString fileNameEncodingName()
+{
+    return QStringLiteral("UTF-8");
+}
 #else
 #include <QTextCodec>
 
@@ -38,5 +43,10 @@ bool localeCanWrite(const QString &text)
 QString localeEncodingName()
 {
     return QString::fromLatin1(QTextCodec::codecForLocale()->name());
+}
+
+QString fileNameEncodingName()
+{
+    return localeEncodingName();
 }
 #endif

@@ -11,5 +11,8 @@ QByteArray toLocaleText(const QString &text);
 // Whether text can be written in that encoding as it is.
 bool localeCanWrite(const QString &text);
 QString localeEncodingName();
+// The encoding file names are read and opened in: the locale's under Qt 5,
+// UTF-8 under Qt 6 whatever the locale.
+QString fileNameEncodingName();
 
 #endif // LOCALETEXT_H

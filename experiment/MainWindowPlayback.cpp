@@ -26,8 +26,14 @@ void MainWindow::setupPlaybackFormat()
 
 bool MainWindow::openAudioOutput()
 {
+    // The panel's output, or the server's default while that one is not
+    // connected, which the window then says.
+    const bool outputMissing = chooseAudioDevice();
     QString reason;
-    if (trialPlayer->prepare(static_cast<int>(settings.samplingRate), audioDevice, &reason)) {
+    const bool opened = trialPlayer->prepare(static_cast<int>(settings.samplingRate), audioDevice, &reason);
+    if (outputMissing)
+        tellMissingAudioOutput();
+    if (opened) {
         // Held still until a run needs it.
         trialPlayer->setIdle(true);
         return true;

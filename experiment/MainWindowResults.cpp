@@ -1,4 +1,5 @@
-// The results file written at the end of a run.
+// The results file written at the end of a run, with its two companions:
+// the copy of the trial journal and the identification summary.
 
 #include "app/MainWindow.h"
 #include "experiment/ResultsFile.h"
@@ -8,12 +9,34 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+namespace {
+
+// Asked once for the files of one stem, so that they are replaced together
+// or not at all.
+bool askToReplace(QWidget *parent, const QStringList &existing)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"),
+                    (existing.size() == 1 ? QStringLiteral("This file already exists:\n")
+                                          : QStringLiteral("These files already exist:\n"))
+                        + existing.join(QLatin1Char('\n'))
+                        + QStringLiteral("\n\nDo you want to replace them? The results file, the copy of the "
+                                         "trial journal and the summary are written together under one name."),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEnabled(true);
+    return box.exec() == QMessageBox::Yes;
+}
+
+} // namespace
+
 void MainWindow::writeResultsFile()
 {
     const QByteArray bytes = resultsFileBytes(settings.soundFiles);
-    // An earlier session's file of the same name is never proposed: the
-    // next free name is ("-2", "-3" ...); the session number stays as typed.
-    QString proposedPath = freeFilePath(settings.outputPath + QStringLiteral("/") + settings.outputFileName);
+    // Never the name of an earlier session's file or of its companions: the
+    // first name under which all three are free ("-2", "-3" ...); the
+    // session number stays as typed.
+    QString proposedPath =
+        freeResultsFilePath(settings.outputPath + QStringLiteral("/") + settings.outputFileName);
 
     for (;;) {
         // The main window stays disabled until the listener's window closes;
@@ -23,6 +46,9 @@ void MainWindow::writeResultsFile()
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.selectNameFilter(QStringLiteral("Text files (*.txt)"));
+        // Replacing is asked below, once for the results file and its
+        // companions together.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         dialog.setEnabled(true);
         const QString chosen = dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0)
                                                                    : QString();
@@ -36,16 +62,39 @@ void MainWindow::writeResultsFile()
             settings.outputFileName = info.fileName();
             proposedPath = chosen;
 
-            QString reason;
-            if (saveFileAtomically(chosen, bytes, &reason)) {
+            const ResultsFileSet set = resultsFileSet(chosen);
+            const QStringList existing = existingFilesOf(set);
+            if (!existing.isEmpty() && !askToReplace(this, existing)) {
+                proposedPath = freeResultsFilePath(chosen);
+                continue;
+            }
+
+            // The companions first and the results file last: a save that
+            // fails halfway leaves an earlier results file whole.
+            const QString journalPath = trialJournal.filePath();
+            QFile journal(journalPath);
+            const bool journalReadable = !journalPath.isEmpty() && journal.open(QIODevice::ReadOnly);
+            QVector<PlannedFile> files;
+            // Without a journal to copy, an earlier copy of this name must not
+            // stay beside the new results.
+            files.append(journalReadable ? PlannedFile{set.trials, journal.readAll()}
+                                         : PlannedFile{set.trials, QByteArray(), true});
+            files.append({set.summary, runSummaryBytes()});
+            files.append({set.results, bytes});
+            const SaveOutcome outcome = saveFilesInOrder(files);
+            if (outcome.ok()) {
                 remembered.outputFolder = settings.outputPath;
                 saveRememberedSettings(remembered);
-                copyJournalBeside(chosen);
-                writeSummaryBeside(chosen);
+                if (!journalReadable && !journalPath.isEmpty()) {
+                    showWarning(QStringLiteral("The results were saved, but the trial journal could not be copied "
+                                               "to\n")
+                                + set.trials + QStringLiteral("\nIt stays in\n") + journalPath);
+                }
                 return;
             }
-            showWarning(QStringLiteral("could not open file for writing \r\n") + settings.outputPath
-                        + settings.outputFileName);
+            showWarning(saveFailureText(QStringLiteral("could not open file for writing \r\n") + settings.outputPath
+                                            + settings.outputFileName,
+                                        chosen, outcome));
         }
 
         if (!askToRetrySaving())
@@ -67,33 +116,21 @@ bool MainWindow::askToRetrySaving()
     return box.exec() == QMessageBox::Yes;
 }
 
-void MainWindow::copyJournalBeside(const QString &resultsFilePath)
-{
-    const QString journalPath = trialJournal.filePath();
-    if (journalPath.isEmpty())
-        return;
-    QFile journal(journalPath);
-    QString reason;
-    // Beside a results file the experimenter chose to replace, an earlier
-    // copy is kept: the new one takes the next free name.
-    const QString copyPath = freeFilePath(journalCopyPath(resultsFilePath));
-    if (journal.open(QIODevice::ReadOnly) && saveFileAtomically(copyPath, journal.readAll(), &reason))
-        return;
-    showWarning(QStringLiteral("The results were saved, but the trial journal could not be copied to\n") + copyPath
-                + QStringLiteral("\nIt stays in\n") + journalPath);
-}
-
 void MainWindow::writeSummaryBeside(const QString &path)
 {
-    const QVector<FileSummary> files = runFileSummaries();
-    // Never over an earlier summary: beside the results that of an earlier
-    // session may be there.
+    // Never over an earlier summary.
     const QString summaryPath = freeFilePath(summaryPathBeside(path));
     QString reason;
-    if (saveFileAtomically(summaryPath, summaryFileBytes(files, fitLogistic(binomialRows(files))), &reason))
+    if (saveFileAtomically(summaryPath, runSummaryBytes(), &reason))
         return;
     showWarning(QStringLiteral("The identification summary could not be written to\n") + summaryPath
                 + QStringLiteral("\n(") + reason + QStringLiteral(")."));
+}
+
+QByteArray MainWindow::runSummaryBytes() const
+{
+    const QVector<FileSummary> files = runFileSummaries();
+    return summaryFileBytes(files, fitLogistic(binomialRows(files)));
 }
 
 // Per file of the session, in folder order: this run's counted answers.

@@ -24,6 +24,19 @@
 
 #include <cmath>
 
+namespace {
+
+bool askToGoOnWithoutListenerScreen(QWidget *parent, const QString &listenerScreen)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), listenerFallbackQuestion(listenerScreen),
+                    QMessageBox::Yes | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEnabled(true);
+    return box.exec() == QMessageBox::Yes;
+}
+
+} // namespace
+
 void MainWindow::on_pushButtonPractice_clicked()
 {
     // A new session starts with no notice of the last one.
@@ -54,6 +67,20 @@ void MainWindow::on_pushButtonGo_clicked()
     // A run that could not play its sounds would stall at the first one.
     if (!openAudioOutput())
         return;
+    // The chosen output is not connected: the server's default plays the
+    // sounds, which the experimenter learns before the run starts.
+    if (audioDevice != labOptions->audioOutput()) {
+        showWarning(missingAudioOutputText(labOptions->audioOutput(),
+                                           trialPlayer->engine() ? trialPlayer->engine()->outputInfo().device
+                                                                 : QString()));
+    }
+    // The chosen screen is not connected: the default window would show the
+    // listener the experimenter's screen, so nothing opens unless the
+    // experimenter says so.
+    const QString listenerScreen = labOptions->listenerScreen();
+    if (listenerPlacement(listenerScreen, describeScreens(), screenIndexOf(this)).fellBack
+        && !askToGoOnWithoutListenerScreen(this, listenerScreen))
+        return;
     // The stream moves from here, so that its clock is known well before the
     // first sound is due.
     trialPlayer->setIdle(false);
@@ -75,10 +102,7 @@ void MainWindow::on_pushButtonGo_clicked()
     breakStartNs = 0;
     runStartNs = monotonicNowNs();
     openTrialJournal();
-    // A chosen screen that is no longer connected gets the default window.
-    if (showListenerWindow(subjectWindow, labOptions->listenerScreen(), this).fellBack)
-        qWarning().noquote() << "The listener's screen" << labOptions->listenerScreen()
-                             << "is not connected; the listener's window opens on this screen instead.";
+    showListenerWindow(subjectWindow, listenerScreen, this);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -227,6 +251,9 @@ void MainWindow::openTrialJournal()
         header.soundFileNames.append(record.fileName);
     header.samplingRate = settings.samplingRate;
     header.repetitions = repetitions;
+    header.breakEvery = labOptions->breakEvery();
+    header.listenerScreen = describeListenerPlacement(labOptions->listenerScreen(), describeScreens(),
+                                                      screenIndexOf(this));
     header.trialOrderSeed = trialOrderSeed;
     header.trialOrder = trialOrder;
     header.audioOutput = trialPlayer->engine() ? trialPlayer->engine()->outputInfo() : AudioOutputInfo();

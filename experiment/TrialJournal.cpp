@@ -43,6 +43,8 @@ QByteArray journalHeaderText(const JournalHeader &header)
     text += headerLine(QStringLiteral("sound files"), header.soundFileNames.join(QLatin1Char('\t')));
     text += headerLine(QStringLiteral("sampling rate (Hz)"), QString::number(header.samplingRate, 'g', 10));
     text += headerLine(QStringLiteral("repetitions"), QString::number(header.repetitions));
+    text += headerLine(QStringLiteral("break every (trials)"), QString::number(header.breakEvery));
+    text += headerLine(QStringLiteral("listener screen"), header.listenerScreen);
     text += headerLine(QStringLiteral("trial order seed"), QString::number(header.trialOrderSeed));
     text += headerLine(QStringLiteral("trial order (sound-file index from 0)"), order.join(QLatin1Char('\t')));
     const AudioOutputInfo &audio = header.audioOutput;

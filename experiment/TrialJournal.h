@@ -21,6 +21,8 @@ struct JournalHeader
     QStringList soundFileNames;    // list order: index i is sound-file index i
     double samplingRate = 0.0;     // Hz
     qint32 repetitions = 0;
+    qint32 breakEvery = 0;         // answers between the listener's breaks; 0: none
+    QString listenerScreen;        // where the listener's window opened, in words
     quint32 trialOrderSeed = 0;
     QVector<qint32> trialOrder;    // sound-file indices from 0, presentation order
     AudioOutputInfo audioOutput;   // what plays the sounds

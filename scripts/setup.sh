@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the program needs (Debian 12 and 13), and with
-# --tests also those the tests and benchmarks need, with --qt6 also Qt 6's.
-# Only missing packages are installed, so a second run does nothing. Uses
-# sudo when not run as root.
+# Installs the Debian packages the program needs (Debian 12 and 13); with
+# --package also what `cpack -G DEB` needs to make the Debian package, with
+# --tests also what the tests and benchmarks need (the package's tools
+# included), with --qt6 also Qt 6's. Only missing packages are installed, so
+# a second run does nothing. Uses sudo when not run as root.
 set -euo pipefail
 
 packages=(
@@ -10,14 +11,22 @@ packages=(
   qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
   libpulse-dev pulseaudio pulseaudio-utils libpipewire-0.3-dev
 )
+# cpack's Debian generator reads the program's libraries with `file` and
+# its dependencies with dpkg-shlibdeps.
+package_tools=(dpkg-dev file)
 for option in "$@"; do
   case $option in
+  --package)
+    packages+=("${package_tools[@]}")
+    ;;
   --tests)
+    # locales: the sources localedef makes a Latin-1 locale from.
     packages+=(
       sox espeak-ng xvfb xauth
       libbenchmark-dev libfftw3-dev libsndfile1-dev
       clang libclang-rt-dev
-      dpkg-dev file
+      locales
+      "${package_tools[@]}"
       pipewire pipewire-bin pipewire-pulse wireplumber dbus
     )
     ;;

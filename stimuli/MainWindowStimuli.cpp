@@ -10,6 +10,7 @@
 #include "stimuli/Spectrum.h"
 #include "stimuli/TrialSound.h"
 #include "app/IdentificationCurveOverlay.h"
+#include "app/NoticeArea.h"
 #include "audio/AudioEngine.h"
 #include "experiment/TrialPlayer.h"
 
@@ -47,7 +48,7 @@ void MainWindow::selectSoundFolder()
 {
     settings.soundFiles.clear();
     for (;;) {
-        settings.folderDialogDir = remembered.stimulusFolder.isEmpty() ? desktopFolder() : remembered.stimulusFolder;
+        settings.folderDialogDir = existingFolderOr(remembered.stimulusFolder, desktopFolder());
         const QString folder = chooseSoundFolder
             ? chooseSoundFolder(settings.folderDialogDir)
             : QFileDialog::getExistingDirectory(this, QStringLiteral("Select a folder"),
@@ -109,13 +110,14 @@ void MainWindow::selectSoundFolder()
 void MainWindow::loadTrialSound()
 {
     currentSoundIndex = trialOrder[trialCounter];
-    const SoundFileRecord &record = settings.soundFiles[currentSoundIndex];
+    SoundFileRecord &record = settings.soundFiles[currentSoundIndex];
     settings.wavPath = record.folder;
     settings.wavFileName = record.fileName;
     currentWavFilePath = settings.wavPath + QLatin1Char('/') + settings.wavFileName;
 
-    const bool readOk = wavFile.read(currentWavFilePath.toUtf8().toStdString());
-    QString problem = stimulusProblem(wavFile, readOk);
+    const bool readOk = wavFile.read(fileSystemPath(currentWavFilePath));
+    // Why a read failed is judged afresh: this reader has read other files.
+    QString problem = readOk ? stimulusProblem(wavFile, true) : unreadableFileReason(currentWavFilePath);
     // The session plays at the rate the folder was checked at; a file that
     // has another now has changed since.
     if (problem.isEmpty() && wavFile.sampleRate != quint32(settings.samplingRate)) {
@@ -136,6 +138,14 @@ void MainWindow::loadTrialSound()
         samples.fill(0.0, int(std::max<qint64>(record.framesWhenChecked, 2)));
         settings.numSamples = samples.size();
         settings.soundDuration = settings.numSamples / settings.samplingRate;
+        // Told on the main window at once and kept there until the next
+        // session: a file on a share that dropped would otherwise play
+        // silence for the rest of the run unseen. One line per file, its
+        // count growing; the run is not held up.
+        ++record.silentTrials;
+        noticeArea->addNotice(silentTrialsNotice(record.fileName, trialSoundProblem, record.silentTrials,
+                                                 trialCounter + 1),
+                              NoticeArea::Level::Problem, QStringLiteral("silence:") + record.fileName);
     }
     lineEditSoundDuration->setText(formatSecondsAsMilliseconds(settings.soundDuration));
     updateDisplaySamples();

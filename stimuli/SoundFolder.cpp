@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QMap>
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +27,26 @@ QStringList listWavFileNames(const QString &folder)
     for (const QFileInfo &entry : entries) {
         if (entry.isFile() && entry.suffix().toLower() == QLatin1String("wav"))
             names.append(entry.fileName());
+    }
+    // A name whose bytes are not valid in the file-name encoding (Latin-1
+    // bytes where names are read as UTF-8) is left out of QDir's listing
+    // without a word. It is listed here as it decodes, replacement
+    // characters and all, so that the folder check refuses it by name rather
+    // than a stimulus going missing from the session. The folder is refused
+    // then, so its place in the order does not matter.
+    if (DIR *dir = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray raw(entry->d_name);
+            const QString name = QFile::decodeName(raw);
+            if (raw.startsWith('.') || QFile::encodeName(name) == raw || names.contains(name)
+                || !raw.toLower().endsWith(".wav"))
+                continue;
+            struct stat info;
+            const QByteArray path = QFile::encodeName(folder) + '/' + raw;
+            if (::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode))
+                names.append(name);
+        }
+        ::closedir(dir);
     }
     return names;
 }
@@ -109,11 +131,39 @@ QString fileNameProblem(const QString &fileName)
         || fileName.contains(QLatin1Char('\n')))
         return QStringLiteral("has a tab or a line break in its name, which would break the results and the "
                               "journal; rename it");
+    if (fileName.contains(QLatin1Char('#')))
+        return QStringLiteral("has a '#' in its name, where readers of the data files (R, pandas) would cut "
+                              "its rows off as a comment; rename it");
+    // A name whose bytes are not valid in the file-name encoding is read
+    // with replacement characters, and that name opens nothing. (Qt 6 takes
+    // every file name as UTF-8; Qt 5 the locale's encoding.)
+    if (fileName.contains(QChar::ReplacementCharacter))
+        return QStringLiteral("has a name that is not valid %1 text, the encoding this program reads file names "
+                              "in; rename it")
+            .arg(fileNameEncodingName());
     if (!localeCanWrite(fileName))
         return QStringLiteral("has characters in its name that the system's text encoding (%1) cannot write "
                               "into the results file; rename it, or run the program in a UTF-8 locale")
             .arg(localeEncodingName());
     return QString();
+}
+
+QString unreadableFileReason(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be opened (%1)").arg(file.errorString());
+    if (file.size() == 0)
+        return QStringLiteral("is empty (0 bytes)");
+    file.close();
+    WavFile wav;
+    const QString reason = stimulusProblem(wav, wav.read(fileSystemPath(path)));
+    return reason.isEmpty() ? QStringLiteral("could not be read") : reason;
+}
+
+std::string fileSystemPath(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
 }
 
 QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz, qint64 memoryBudgetBytes)
@@ -201,7 +251,7 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
             // A fresh reader per file, so that a failed read is judged from
             // this file's header alone.
             WavFile wav;
-            reason = stimulusProblem(wav, wav.read(path.toUtf8().toStdString()), maxRateHz, memoryBudgetBytes);
+            reason = stimulusProblem(wav, wav.read(fileSystemPath(path)), maxRateHz, memoryBudgetBytes);
             if (reason.isEmpty()) {
                 filesByRate[wav.sampleRate].append(name);
                 check.frames[index] = framesPerChannel(wav);

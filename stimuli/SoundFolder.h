@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <string>
+
 class WavFile;
 
 // The stimulus folder: which of its entries are sound files, and whether every
@@ -14,6 +16,8 @@ class WavFile;
 // after the last dot) is "wav" in any letter case, in name order ignoring case.
 // Sub-folders are never taken, whatever their name. An empty folder path lists
 // nothing: it means that no folder was chosen, not the current directory.
+// Names that are not valid in the file-name encoding come last, as they
+// decode (with replacement characters), for fileNameProblem to refuse.
 QStringList listWavFileNames(const QString &folder);
 
 // The longest sound a stimulus may be, in samples per channel. The waveform
@@ -49,10 +53,22 @@ constexpr quint32 maxStimulusRate = 768000;
 QString stimulusProblem(const WavFile &wav, bool readOk, quint32 maxRateHz = maxStimulusRate,
                         qint64 memoryBudgetBytes = 0);
 
+// Why the file at path no longer reads (a stimulus whose load failed in a
+// reader that had read other files, which cannot judge it): it cannot be
+// opened, with the system's reason, is empty, or what a fresh reader finds.
+QString unreadableFileReason(const QString &path);
+
 // Why a file of this name cannot be a stimulus (empty when it can): its name
-// would break the tab-separated results and journal, or could not be written
-// to the results file as it is.
+// would break the tab-separated results, journal and summary (a TAB or a
+// line break splits a row; a '#' is where readers such as R's read.delim
+// and pandas with comment='#' cut a row off), could not be written to the
+// results file as it is, or was not valid text in the system's file-name
+// encoding, so that the name as read does not open the file.
 QString fileNameProblem(const QString &fileName);
+
+// A path as the operating system takes it: in the system's file-name
+// encoding (QFile::encodeName), which the WAV reader is given.
+std::string fileSystemPath(const QString &path);
 
 // Samples per channel that the header of the sound in wav announces (0
 // without channels).

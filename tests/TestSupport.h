@@ -71,6 +71,7 @@ public:
         QString text;
         bool enabled = false;
         QString proposedFile;   // a file dialog's file name as it opened
+        int defaultButton = 0;  // a message box's default, as a QMessageBox::StandardButton
     };
 
     ModalDriver()
@@ -128,8 +129,10 @@ private:
         Seen s;
         s.className = QString::fromLatin1(widget->metaObject()->className());
         s.title = widget->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(widget))
+        if (auto *box = qobject_cast<QMessageBox *>(widget)) {
             s.text = box->text();
+            s.defaultButton = box->defaultButton() ? int(box->standardButton(box->defaultButton())) : 0;
+        }
         if (auto *dialog = qobject_cast<QFileDialog *>(widget))
             s.proposedFile = dialog->selectedFiles().value(0);
         s.enabled = widget->isEnabled();

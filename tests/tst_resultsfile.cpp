@@ -9,6 +9,25 @@
 #include <QTimeZone>
 #include <QtTest>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+// What fsync() was called on, as /proc/self/fd names it: this program's own
+// fsync() is found before the C library's, so the tests see what a save
+// forces to disk.
+static QStringList syncedPaths;
+extern "C" int fsync(int fd)
+{
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    if (length > 0)
+        syncedPaths.append(QFile::decodeName(QByteArray(target, int(length))));
+    return int(::syscall(SYS_fsync, fd));
+}
+
 class ResultsFileTest : public QObject
 {
     Q_OBJECT
@@ -17,8 +36,10 @@ private slots:
     void resultsBytes();
     void fileNamesInLocaleEncoding();
     void atomicSave();
+    void savesReachTheDisk();
     void journalCopyName_data();
     void journalCopyName();
+    void savesInOrderStopAtAFailure();
     void journalRoundTrip();
     void journalOfAGraphServer();
     void deviceStallNotes_data();
@@ -89,6 +110,21 @@ void ResultsFileTest::atomicSave()
     QCOMPARE(QFileInfo(path).size(), qint64(6));
 }
 
+// The file reaches the disk before it takes its name, the folder with the
+// new name after.
+void ResultsFileTest::savesReachTheDisk()
+{
+    QTemporaryDir dir;
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    for (const QByteArray &bytes : {QByteArray("new"), QByteArray("replaced")}) {
+        syncedPaths.clear();
+        QVERIFY(saveFileAtomically(folder + "/results.txt", bytes));
+        QVERIFY2(syncedPaths.size() >= 2 && syncedPaths.first().startsWith(folder + '/'),
+                 qPrintable(syncedPaths.join(' ')));
+        QCOMPARE(syncedPaths.last(), folder);
+    }
+}
+
 void ResultsFileTest::journalCopyName_data()
 {
     QTest::addColumn<QString>("results");
@@ -96,14 +132,37 @@ void ResultsFileTest::journalCopyName_data()
     QTest::newRow(".txt") << "/x/S1_practice_1.txt" << "/x/S1_practice_1_trials.tsv";
     QTest::newRow(".TXT") << "/x/S1.TXT" << "/x/S1_trials.tsv";
     QTest::newRow("other suffix") << "/x/S1.csv" << "/x/S1.csv_trials.tsv";
+    QTest::newRow(".tsv") << "/x/S1.tsv" << "/x/S1.tsv_trials.tsv";
     QTest::newRow("no suffix") << "/x/S1" << "/x/S1_trials.tsv";
 }
 
+// The summary shares the journal copy's stem, whatever the suffix.
 void ResultsFileTest::journalCopyName()
 {
     QFETCH(QString, results);
     QFETCH(QString, copy);
     QCOMPARE(journalCopyPath(results), copy);
+    QCOMPARE(resultsFileSet(results).all(), (QStringList{copy, copy.chopped(11) + "_summary.tsv", results}));
+}
+
+// Companions first, the results file last; a failure stops there, and the
+// warning says why and which files are already new.
+void ResultsFileTest::savesInOrderStopAtAFailure()
+{
+    QTemporaryDir dir;
+    const ResultsFileSet set = resultsFileSet(dir.filePath("S01.txt"));
+    QVERIFY(saveFileAtomically(set.results, "old"));
+    QVERIFY(QDir().mkpath(set.summary));   // a folder holds the summary's name
+    const SaveOutcome outcome = saveFilesInOrder({{set.trials, "new"}, {set.summary, "new"}, {set.results, "new"}});
+    QCOMPARE(outcome.written, QStringList{set.trials});
+    QCOMPARE(outcome.failedPath, set.summary);
+    QFile results(set.results);
+    QVERIFY(results.open(QIODevice::ReadOnly));
+    QCOMPARE(results.readAll(), QByteArray("old"));
+    QCOMPARE(saveFailureText("first", set.results, outcome),
+             "first\r\n(" + set.summary + ": " + outcome.reason + ")\r\nAlready new: " + set.trials
+                 + "\r\nThe results file was not written; an earlier file of its name is whole.");
+    QVERIFY(!outcome.reason.isEmpty());
 }
 
 // PipeWire's own engine names its graph's rate and cycle.

@@ -5,6 +5,7 @@
 #include "experiment/ResultsFile.h"
 #include "experiment/TrialOrder.h"
 #include "app/LabOptionsPanel.h"
+#include "app/NoticeArea.h"
 #include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
 
@@ -45,6 +46,7 @@ private slots:
     void stalledDeviceHoldsTheButtons();
     void breaksAfterEveryNTrials();
     void settingsAreRememberedAcrossStarts();
+    void missingRememberedChoicesAreSaidAndKept();
     void closingTheMainWindowMidRun();
 
 private:
@@ -302,28 +304,34 @@ void MainWindowTester::resultsFileIsSaved()
     QCOMPARE(w.settings.outputFileName, QStringLiteral("results.txt"));
     QCOMPARE(journalRows(journalCopyPath(target)).size(), 9);
 
-    // The next save of the same name proposes the next free one; the
-    // session number is left as it was typed.
-    driver.chooseSavePath(QString());
-    driver.answerMessage(QMessageBox::No);
-    w.writeResultsFile();
-    QCOMPARE(driver.pending(), 0);
-    QCOMPARE(driver.seen[driver.seen.size() - 2].proposedFile, dir.filePath(QStringLiteral("new/deeper/results-2.txt")));
-
-    // Picking the existing file asks before replacing it; the journal copy
-    // and the summary beside it keep the earlier ones and take free names.
+    // The next save proposes the first stem under which all three files are
+    // free: a journal copy left over takes "-2" out too. The session number
+    // stays as typed.
+    const QString folder = dir.filePath(QStringLiteral("new/deeper/"));
+    QVERIFY(saveFileAtomically(folder + "results-2_trials.tsv", "left over"));
+    QVERIFY(saveFileAtomically(folder + "results_summary.tsv", "old"));
     w.settings.soundFiles[2].nT2 = 7;
+
+    // Picking a stem whose files exist asks once for all of them ("No" by
+    // default, back to the dialog); "Yes" replaces the three under that stem.
+    driver.chooseSavePath(target);
+    driver.answerMessage(QMessageBox::No);
     driver.chooseSavePath(target);
     driver.answerMessage(QMessageBox::Yes);
     w.writeResultsFile();
     QCOMPARE(driver.pending(), 0);
-    QVERIFY(driver.seen.last().text.contains(QStringLiteral("already exists")));
+    QCOMPARE(driver.seen.size(), 5);
+    QCOMPARE(driver.seen[1].proposedFile, folder + "results-3.txt");
+    QCOMPARE(driver.seen[2].defaultButton, int(QMessageBox::No));
+    QCOMPARE(driver.seen[2].text.count(folder), 3);
+    QCOMPARE(driver.seen[3].proposedFile, folder + "results-3.txt");
     file.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().endsWith("c.wav\t7\t3\r\n"));
-    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("new/deeper/results_trials-2.tsv"))));
-    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("new/deeper/results_summary-2.tsv"))));
-    QCOMPARE(journalRows(journalCopyPath(target)).size(), 9);   // the first copy, untouched
+    QFile summary(folder + "results_summary.tsv");
+    QVERIFY(summary.open(QIODevice::ReadOnly) && summary.readAll().startsWith("# fit"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+             (QStringList{"results-2_trials.tsv", "results.txt", "results_summary.tsv", "results_trials.tsv"}));
 }
 
 void MainWindowTester::failedOrCancelledSaveOffersRetry()
@@ -347,8 +355,12 @@ void MainWindowTester::failedOrCancelledSaveOffersRetry()
     QCOMPARE(driver.pending(), 0);
     QCOMPARE(driver.seen.size(), 4);
     QCOMPARE(driver.seen[1].title, QStringLiteral("Warning"));
+    // The text as ever, then why, and what of the save was done: the
+    // summary goes first and fails, so nothing was written.
     QCOMPARE(driver.seen[1].text, QStringLiteral("could not open file for writing \r\n")
-                                      + dir.filePath(QStringLiteral("blocker")) + QStringLiteral("results.txt"));
+                                      + dir.filePath(QStringLiteral("blocker")) + QStringLiteral("results.txt")
+                                      + "\r\n(" + dir.filePath(QStringLiteral("blocker/results_summary.tsv"))
+                                      + ": the folder could not be created)\r\nNothing was written.");
     QCOMPARE(driver.seen[2].title, QStringLiteral("Question"));
     QVERIFY(QFile::exists(good));
     QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("blocker"))).size(), 0);
@@ -363,8 +375,9 @@ void MainWindowTester::failedOrCancelledSaveOffersRetry()
     QCOMPARE(driver.seen[1].title, QStringLiteral("Question"));
 }
 
-// A file that breaks on disk after the folder was checked plays as silence;
-// the journal says so next to that trial's answer.
+// A file that breaks on disk after the folder was checked plays as silence:
+// the main window says so at once, without holding the run up, and the
+// journal next to that trial's answer.
 void MainWindowTester::brokenFileIsNotedInTheJournal()
 {
     const QString folder = dir.filePath(QStringLiteral("breaking"));
@@ -403,12 +416,22 @@ void MainWindowTester::brokenFileIsNotedInTheJournal()
     QCOMPARE(fake(w)->requests[1].samples.size(), 10000);
     QVERIFY(!w.runAnswers[1].counted);
 
-    // Should the output fail now, the uncounted answer is still an answered
-    // trial.
+    // Told on the main window at the first silent trial, one line whose
+    // count grows (B.wav is trials 2, 5, 8), and on the status line; no box.
+    const QString notice = QStringLiteral("B.wav is not a WAV file. Its trials play silence, and their answers "
+                                          "are not counted: %1 so far, the latest trial %2.");
+    QCOMPARE(w.noticeArea->notices(), QStringList{notice.arg(1).arg(2)});
+    QCOMPARE(w.lineEditStatus->text(), QStringLiteral("practice 3/9; silence played for B.wav"));
+    answerAll(w, {2, 4, 2});
+    QCOMPARE(w.noticeArea->notices(), QStringList{notice.arg(2).arg(5)});
+    QVERIFY(driver.seen.isEmpty());
+
+    // Should the output fail now, the uncounted answers are still answered
+    // trials.
     driver.answerMessage(QMessageBox::Ok);
     fake(w)->fail(QStringLiteral("the audio server stopped answering"));
     QTRY_COMPARE(driver.pending(), 0);
-    QVERIFY(driver.seen.last().text.contains(QStringLiteral("after 2 of 9 trials")));
+    QVERIFY(driver.seen.last().text.contains(QStringLiteral("after 5 of 9 trials")));
 }
 
 // Runs this test program again as a child that answers five trials and then
@@ -658,6 +681,53 @@ void MainWindowTester::settingsAreRememberedAcrossStarts()
     QCOMPARE(fake(w)->device(), QStringLiteral("fake_booth"));
     QCOMPARE(w.remembered.stimulusFolder, stimuli);
     QCOMPARE(loadRememberedSettings().stimulusFolder, stimuli);
+    forgetRememberedSettings();
+}
+
+// Remembered choices not there at start (the booth's output and screen off,
+// the stimulus stick out) are said, stand in for the defaults, and stay
+// remembered; "Go" warns about the output and asks about the screen, Cancel
+// by default. The journal records the screen and the break interval.
+void MainWindowTester::missingRememberedChoicesAreSaidAndKept()
+{
+    RememberedSettings stored;
+    stored.audioOutput = QStringLiteral("booth_usb");
+    stored.listenerScreen = QStringLiteral("DP-9");
+    stored.stimulusFolder = dir.filePath(QStringLiteral("unplugged-stick"));
+    saveRememberedSettings(stored);
+    MainWindow w;
+    QCOMPARE(w.noticeArea->notices(), (QStringList{missingListenerScreenText(stored.listenerScreen),
+                                                   missingAudioOutputText(stored.audioOutput, QString())}));
+    w.labOptions->breakEveryBox()->setValue(6);   // saves every lab option
+    const RememberedSettings kept = loadRememberedSettings();
+    QVERIFY(kept.audioOutput == stored.audioOutput && kept.listenerScreen == stored.listenerScreen);
+    QCOMPARE(kept.stimulusFolder, stored.stimulusFolder);
+
+    ModalDriver driver;
+    prepare(w, driver);
+    QCOMPARE(w.settings.folderDialogDir, desktopFolder());
+    QCOMPARE(fake(w)->device(), QString());   // the server's default
+    driver.answerMessage(QMessageBox::Ok);
+    driver.answerMessage(QMessageBox::Cancel);
+    w.on_pushButtonGo_clicked();
+    QCOMPARE(driver.pending(), 0);
+    QCOMPARE(driver.seen[0].text, missingAudioOutputText(stored.audioOutput, QStringLiteral("fake output")));
+    QVERIFY(driver.seen[1].text.contains(QStringLiteral("Go on with a window on the experimenter's screen?")));
+    QCOMPARE(driver.seen[1].defaultButton, int(QMessageBox::Cancel));
+    QVERIFY(!w.runActive && !w.subjectWindow);
+
+    // Another output chosen: nothing more is said about the first.
+    w.labOptions->audioOutputBox()->setCurrentIndex(2);
+    driver.answerMessage(QMessageBox::Yes);
+    w.on_pushButtonGo_clicked();
+    QVERIFY(w.runActive);
+    QCOMPARE(fake(w)->device(), QStringLiteral("fake_booth"));
+    QCOMPARE(w.noticeArea->count(), 0);
+    QFile journal(w.trialJournal.filePath());
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    const QByteArray header = journal.readAll();
+    QVERIFY(header.contains("\n# break every (trials)\t6\n# listener screen\tWindow on the experimenter's screen "
+                            "(DP-9 was chosen but is not connected)\n"));
     forgetRememberedSettings();
 }
 

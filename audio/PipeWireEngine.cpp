@@ -796,10 +796,14 @@ AudioOutputInfo PipeWireEngine::outputInfo() const
         }
         pw_thread_loop_unlock(d->loop);
     }
+    // The graph may have moved to another rate or cycle since the stream
+    // opened (a rate follows the first stream on an idle graph).
     const CycleState cycle = d->published.read();
-    if (cycle.quantum > 0) {
+    if (cycle.quantum > 0 && cycle.graphRate > 0) {
         info.cycleFrames = int(cycle.quantum);
         info.graphRateHz = int(cycle.graphRate);
+        info.deviceRateHz = double(cycle.graphRate);
+        info.resampled = cycle.graphRate != d->rate;
     }
     return info;
 }

@@ -7,8 +7,9 @@
 #
 #   RATES="48000" QUANTUM=1024 scripts/with-pipewire.sh COMMAND...
 #
-# RATES lists the rates the graph may run at (default "40000 44100 48000",
-# so that streams at those rates are not resampled); RATES=48000 is the
+# RATES lists the rates the graph may run at, the first being where it starts
+# (default "40000 44100 48000", so that streams at those rates are not
+# resampled); RATES=48000 is the
 # desktop's own set-up, where a 40 or 44.1 kHz stream is resampled. QUANTUM
 # forces the graph's cycle to that many samples (the desktop default is 1024;
 # 256 to 2048 all occur). Exports TARQUEL_AUDIO_SERVER=1, as
@@ -29,8 +30,11 @@ trap stop_server EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p -m 700 "$runtime/run" "$runtime/config/pipewire/pipewire.conf.d"
-printf 'context.properties = {\n  default.clock.allowed-rates = [ %s ]\n}\n' "${RATES:-40000 44100 48000}" \
-  > "$runtime/config/pipewire/pipewire.conf.d/rates.conf"
+rates=${RATES:-40000 44100 48000}
+# The graph starts at the first of the rates, and may move to another of them
+# when a stream at that rate starts on an idle graph.
+printf 'context.properties = {\n  default.clock.rate = %s\n  default.clock.allowed-rates = [ %s ]\n}\n' \
+  "${rates%% *}" "$rates" > "$runtime/config/pipewire/pipewire.conf.d/rates.conf"
 cat > "$runtime/session.sh" <<'INNER'
 #!/bin/sh
 pipewire >"$LOGDIR/pipewire.log" 2>&1 &

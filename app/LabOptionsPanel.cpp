@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 
@@ -16,6 +17,9 @@ LabOptionsPanel::LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, Q
     , comboBoxAudioOutput(new QComboBox)
     , spinBoxBreakEvery(new QSpinBox)
     , rows{new QHBoxLayout, new QHBoxLayout, new QHBoxLayout}
+    , grid(grid)
+    , tasksRow(firstRow + 3)
+    , columns(columns)
 {
     // 0 is "no breaks"; an experiment session has 40 repetitions of each file.
     spinBoxBreakEvery->setRange(0, 10000);
@@ -49,8 +53,23 @@ LabOptionsPanel::~LabOptionsPanel()
     delete comboBoxListenerScreen;
     delete comboBoxAudioOutput;
     delete spinBoxBreakEvery;
+    for (QPushButton *button : std::as_const(tasks))
+        delete button;
     for (QHBoxLayout *row : rows)
         delete row;
+    delete taskButtons;
+}
+
+QPushButton *LabOptionsPanel::addTaskButton(const QString &text)
+{
+    if (!taskButtons) {
+        taskButtons = new QHBoxLayout;
+        grid->addLayout(taskButtons, tasksRow, 0, 1, columns);
+    }
+    auto *button = new QPushButton(text);
+    taskButtons->addWidget(button);
+    tasks.append(button);
+    return button;
 }
 
 void LabOptionsPanel::setListenerScreens(const QVector<ListenerScreenChoice> &choices, const QString &selectedKey)

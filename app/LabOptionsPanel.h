@@ -10,6 +10,7 @@ class QComboBox;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
+class QPushButton;
 class QSpinBox;
 
 // The session panel's rows for what a lab sets up around a run: where the
@@ -43,6 +44,10 @@ public:
     QComboBox *audioOutputBox() const { return comboBoxAudioOutput; }
     QSpinBox *breakEveryBox() const { return spinBoxBreakEvery; }
 
+    // A button for a lab task ("Calibrate level", ...) on a row of its own
+    // below the three; the caller connects it.
+    QPushButton *addTaskButton(const QString &text);
+
 signals:
     void changed();
 
@@ -54,6 +59,11 @@ private:
     QComboBox *comboBoxAudioOutput;
     QSpinBox *spinBoxBreakEvery;
     QHBoxLayout *rows[3];
+    QGridLayout *grid;
+    int tasksRow;
+    int columns;
+    QHBoxLayout *taskButtons = nullptr;
+    QVector<QPushButton *> tasks;
 };
 
 #endif // LABOPTIONSPANEL_H

@@ -27,6 +27,7 @@ class QPushButton;
 class IdentificationCurveOverlay;
 class LabOptionsPanel;
 class NoticeArea;
+class OutputLevelWatch;
 class QCloseEvent;
 class SubjectWindow;
 class TrialPlayer;
@@ -139,6 +140,14 @@ private:
     QByteArray runSummaryBytes() const;
     QVector<FileSummary> runFileSummaries() const;
 
+    // The output device's level (calibration/): "Calibrate level", the
+    // checks at "Go" (false: the run does not start), the journal's notes of
+    // a change during the run.
+    void setupOutputLevel();
+    void calibrateLevel();
+    bool checkOutputLevel();
+    void journalLevelNotes();
+
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;
     QLabel *labelMainParameter = nullptr;
@@ -223,6 +232,7 @@ private:
     IdentificationCurveOverlay *identificationCurve = nullptr;   // the fit on the trend chart and under it
     LabOptionsPanel *labOptions = nullptr;   // listener screen, audio output, breaks
     NoticeArea *noticeArea = nullptr;        // notices for the experimenter, under the status line
+    OutputLevelWatch *levelWatch = nullptr;  // the output device's level and calibration for a run
     SubjectWindow *subjectWindow = nullptr;
     QElapsedTimer *reactionTimer = nullptr;
     qint32 reactionTimerStarts = 0;

@@ -82,6 +82,7 @@ void MainWindow::initializeState()
 
     reactionTimer = new QElapsedTimer;
     setupPlaybackFormat();
+    setupOutputLevel();
     applyRememberedSettings();
 }
 

@@ -53,12 +53,13 @@ struct AudioOutputInfo
 {
     QString backend;          // "libpipewire", "libpulse" or "Qt Multimedia"
     QString server;           // the audio server and its version, where known
-    QString device;           // the output device
+    QString device;           // the output device, in words for a person: its name, then its description
     double deviceRateHz = 0;  // the device's own rate; 0 where unknown
     bool resampled = false;   // the server converts the stream's rate for the device
     QString volume;           // the stream's volume as set, e.g. "100 %"
     int graphRateHz = 0;      // the rate the server's processing graph runs at; 0 where it has none
     int cycleFrames = 0;      // frames per processing cycle of that graph; 0 where it has none
+    QString deviceName;       // the output device's name alone, as the server names it; empty where unknown
 };
 
 // An output device the audio server offers.

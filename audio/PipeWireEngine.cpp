@@ -682,6 +682,7 @@ bool PipeWireEngine::open(int rateHz, const QString &device, QString *errorText)
         }
     }
     d->info.device = name.isEmpty() ? QStringLiteral("the server's default output") : name;
+    d->info.deviceName = name;
     for (const AudioDeviceDescription &output : outputs) {
         if (output.name == name && !output.description.isEmpty() && output.description != name)
             d->info.device += QStringLiteral(" (") + output.description + QLatin1Char(')');

@@ -358,6 +358,7 @@ void PulseAudioEngine::Stream::sinkInfo(pa_context *, const pa_sink_info *i, int
     auto *d = static_cast<Stream *>(self);
     if (!eol && i) {
         d->info.device = QString::fromUtf8(i->name);
+        d->info.deviceName = d->info.device;
         const QString description = QString::fromUtf8(i->description);
         if (!description.isEmpty() && description != d->info.device)
             d->info.device += QStringLiteral(" (") + description + QLatin1Char(')');

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 
 #include "app/LabOptionsPanel.h"
+#include "calibration/OutputLevelWatch.h"
 #include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
 
@@ -97,6 +98,7 @@ void MainWindow::finishDataCollection()
 {
     runActive = false;
     trialPlayer->setIdle(true);
+    levelWatch->stopRun();
     trialJournal.close();
 
     // The run's identification summary goes beside its journal first, so
@@ -154,6 +156,10 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
         trialJournal.appendNote(QStringLiteral("trial ") + QString::number(trialCounter) + QStringLiteral(": ")
                                 + note);
     }
+    // The output device's volume, mute state or port changed since the last
+    // answer: said before this row, whose sound may have played at the new
+    // level.
+    journalLevelNotes();
     JournalRow row;
     row.trialNumber = trialCounter;
     row.soundFileName = settings.soundFiles.at(currentSoundIndex).fileName;

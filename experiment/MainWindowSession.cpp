@@ -5,6 +5,7 @@
 
 #include "app/LabOptionsPanel.h"
 #include "app/NoticeArea.h"
+#include "calibration/OutputLevelWatch.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
@@ -80,6 +81,9 @@ void MainWindow::on_pushButtonGo_clicked()
     const QString listenerScreen = labOptions->listenerScreen();
     if (listenerPlacement(listenerScreen, describeScreens(), screenIndexOf(this)).fellBack
         && !askToGoOnWithoutListenerScreen(this, listenerScreen))
+        return;
+    // A muted device, or one at 0 %, would play the run to nobody.
+    if (!checkOutputLevel())
         return;
     // The stream moves from here, so that its clock is known well before the
     // first sound is due.
@@ -170,6 +174,7 @@ void MainWindow::abandonRun()
     runActive = false;
     trialPlayer->cancel();
     trialPlayer->setIdle(true);
+    levelWatch->stopRun();
     soundsPlayed = 0;
     trialJournal.close();
 }
@@ -257,6 +262,9 @@ void MainWindow::openTrialJournal()
     header.trialOrderSeed = trialOrderSeed;
     header.trialOrder = trialOrder;
     header.audioOutput = trialPlayer->engine() ? trialPlayer->engine()->outputInfo() : AudioOutputInfo();
+    header.outputDevice = levelWatch->stateAtStart();
+    if (levelWatch->calibration().isValid())
+        header.calibration = levelWatch->calibration().headerFields();
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {

@@ -57,6 +57,12 @@ QByteArray journalHeaderText(const JournalHeader &header)
             + (audio.cycleFrames > 0 ? QStringLiteral("\tcycle %1 samples").arg(audio.cycleFrames)
                                      : QStringLiteral("\tcycle NA"))
             + QLatin1Char('\n');
+    const OutputDeviceState &device = header.outputDevice;
+    text += headerLine(QStringLiteral("output device volume"), device.volumeText());
+    text += headerLine(QStringLiteral("output device muted"), device.mutedText());
+    text += headerLine(QStringLiteral("output device port"), device.portText());
+    if (!header.calibration.isEmpty())
+        text += headerLine(QStringLiteral("calibration"), header.calibration);
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
                            "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\n");
     return text.toUtf8();

@@ -2,6 +2,7 @@
 #define TRIALJOURNAL_H
 
 #include "audio/AudioEngine.h"
+#include "audio/OutputDeviceState.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,6 +27,8 @@ struct JournalHeader
     quint32 trialOrderSeed = 0;
     QVector<qint32> trialOrder;    // sound-file indices from 0, presentation order
     AudioOutputInfo audioOutput;   // what plays the sounds
+    OutputDeviceState outputDevice;   // its volume, mute state and port at the start
+    QString calibration;           // the stored calibration's header fields; empty: none
 };
 
 // One answer as the journal stores it.

@@ -260,6 +260,21 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
         }
     } else {
         const auto runs = SinkCapture::nonZeroRuns(recorded, fromIndex);
+        if (int(runs.size()) != trials) {
+            // Which sounds ran together or went missing, with what the
+            // journal says of them, so that a failure explains itself.
+            QStringList lengths;
+            for (const auto &r : runs)
+                lengths << QString::number(r.second - r.first);
+            qWarning("%s: %d stretches of sound for %d trials; their lengths: %s; journal onsets (ms): %s", label,
+                     int(runs.size()), trials, qPrintable(lengths.join(QLatin1Char(' '))),
+                     qPrintable([&] {
+                         QStringList onsets;
+                         for (double v : std::as_const(journalOnsetMs))
+                             onsets << QString::number(v, 'f', 2);
+                         return onsets.join(QLatin1Char(' '));
+                     }()));
+        }
         QCOMPARE(int(runs.size()), trials);
         for (int k = 0; k < trials; ++k) {
             const std::vector<float> &want = expected[w.trialOrder[k]];

@@ -171,7 +171,7 @@ void ResultsFileTest::journalOfAGraphServer()
     JournalHeader header;
     header.startTime = QDateTime(QDate(2026, 12, 8), QTime(9, 0), QTimeZone(0));
     header.audioOutput = {"libpipewire", "PipeWire 0.3.65", "alsa_output.usb (Booth)", 48000, true, "100 %",
-                          48000, 1024};
+                          48000, 1024, QString()};
     QVERIFY(journalHeaderText(header).contains("\n# audio output\tlibpipewire\tPipeWire 0.3.65\talsa_output.usb (Booth)"
                                                "\t48000\tresampled by the server\tvolume 100 %\tgraph rate 48000 Hz"
                                                "\tcycle 1024 samples\n"));
@@ -221,7 +221,7 @@ void ResultsFileTest::journalRoundTrip()
     header.repetitions = 3;
     header.trialOrderSeed = referenceTrialOrderSeed;
     header.trialOrder = buildTrialOrder(2, 3, referenceTrialOrderSeed);
-    header.audioOutput = {"libpulse", "pulseaudio 16.1", "out (Speakers)", 48000, true, "100 %"};
+    header.audioOutput = {"libpulse", "pulseaudio 16.1", "out (Speakers)", 48000, true, "100 %", 0, 0, QString()};
 
     TrialJournal journal;
     QString reason;

@@ -131,6 +131,8 @@ private:
     void copyJournalBeside(const QString &resultsFilePath);
     void writeSummaryBeside(const QString &path);
     QVector<FileSummary> runFileSummaries() const;
+    QStringList soundFileNames() const;
+    SoundFileNumbers soundFileNumbering() const;
 
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;

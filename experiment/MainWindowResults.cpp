@@ -90,17 +90,30 @@ void MainWindow::writeSummaryBeside(const QString &path)
     // session may be there.
     const QString summaryPath = freeFilePath(summaryPathBeside(path));
     QString reason;
-    if (saveFileAtomically(summaryPath, summaryFileBytes(files, fitLogistic(binomialRows(files))), &reason))
+    const QByteArray bytes = summaryFileBytes(files, fitLogistic(binomialRows(files)), soundFileNumbering().fromNames);
+    if (saveFileAtomically(summaryPath, bytes, &reason))
         return;
     showWarning(QStringLiteral("The identification summary could not be written to\n") + summaryPath
                 + QStringLiteral("\n(") + reason + QStringLiteral(")."));
 }
 
-// Per file of the session, in folder order: this run's counted answers.
-QVector<FileSummary> MainWindow::runFileSummaries() const
+QStringList MainWindow::soundFileNames() const
 {
     QStringList names;
     for (const SoundFileRecord &record : settings.soundFiles)
         names.append(record.fileName);
-    return summarizeFiles(names, runAnswers);
+    return names;
+}
+
+// The numbers the session's files stand at: from their names where the
+// names give them, their places in the listing otherwise.
+SoundFileNumbers MainWindow::soundFileNumbering() const
+{
+    return soundFileNumbers(soundFileNames());
+}
+
+// Per file of the session, in folder order: this run's counted answers.
+QVector<FileSummary> MainWindow::runFileSummaries() const
+{
+    return summarizeFiles(soundFileNames(), soundFileNumbering().values, runAnswers);
 }

@@ -221,6 +221,7 @@ void MainWindow::openTrialJournal()
     header.soundFolder = settings.wavPath;
     for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
         header.soundFileNames.append(record.fileName);
+    header.soundFileNumbers = soundFileNumbering().values;
     header.samplingRate = settings.samplingRate;
     header.repetitions = repetitions;
     header.trialOrderSeed = trialOrderSeed;

@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 
@@ -16,6 +17,9 @@ LabOptionsPanel::LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, Q
     , comboBoxAudioOutput(new QComboBox)
     , spinBoxBreakEvery(new QSpinBox)
     , rows{new QHBoxLayout, new QHBoxLayout, new QHBoxLayout}
+    , labelGroupReport(new QLabel(QStringLiteral("Group report")))
+    , pushButtonGroupReport(new QPushButton(QStringLiteral("Make a report of many sessions\u2026")))
+    , groupReportRow(new QHBoxLayout)
 {
     // 0 is "no breaks"; an experiment session has 40 repetitions of each file.
     spinBoxBreakEvery->setRange(0, 10000);
@@ -38,6 +42,15 @@ LabOptionsPanel::LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, Q
     connect(comboBoxAudioOutput, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &LabOptionsPanel::changed);
     connect(spinBoxBreakEvery, QOverload<int>::of(&QSpinBox::valueChanged), this, &LabOptionsPanel::changed);
+
+    // The group report: every session's curve from a folder of journals.
+    pushButtonGroupReport->setToolTip(QStringLiteral("Reads the trial journals of a folder, fits each session's "
+                                                     "identification curve and writes report.tsv, "
+                                                     "report_files.tsv and the figure"));
+    groupReportRow->addWidget(labelGroupReport);
+    groupReportRow->addWidget(pushButtonGroupReport, 1);
+    grid->addLayout(groupReportRow, firstRow + 3, 0, 1, columns);
+    connect(pushButtonGroupReport, &QPushButton::clicked, this, &LabOptionsPanel::groupReportRequested);
 }
 
 LabOptionsPanel::~LabOptionsPanel()
@@ -49,8 +62,11 @@ LabOptionsPanel::~LabOptionsPanel()
     delete comboBoxListenerScreen;
     delete comboBoxAudioOutput;
     delete spinBoxBreakEvery;
+    delete labelGroupReport;
+    delete pushButtonGroupReport;
     for (QHBoxLayout *row : rows)
         delete row;
+    delete groupReportRow;
 }
 
 void LabOptionsPanel::setListenerScreens(const QVector<ListenerScreenChoice> &choices, const QString &selectedKey)

@@ -10,19 +10,21 @@ class QComboBox;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
+class QPushButton;
 class QSpinBox;
 
 // The session panel's rows for what a lab sets up around a run: where the
 // listener's window goes ("Listener screen"), which output plays the sounds
 // ("Audio output") and how often the listener gets a break ("Break every
 // (trials)"). Each change is reported through changed(), so that it can be
-// remembered.
+// remembered. Below them, "Group report" asks for a report over many
+// sessions (groupReportRequested()).
 class LabOptionsPanel : public QObject
 {
     Q_OBJECT
 
 public:
-    // Adds three rows to grid from firstRow on, each spanning columns
+    // Adds four rows to grid from firstRow on, each spanning columns
     // columns.
     LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, QObject *parent = nullptr);
     ~LabOptionsPanel() override;
@@ -42,8 +44,12 @@ public:
     QComboBox *audioOutputBox() const { return comboBoxAudioOutput; }
     QSpinBox *breakEveryBox() const { return spinBoxBreakEvery; }
 
+    // "Group report": a row of its own under the three above.
+    QPushButton *groupReportButton() const { return pushButtonGroupReport; }
+
 signals:
     void changed();
+    void groupReportRequested();
 
 private:
     QLabel *labelListenerScreen;
@@ -53,6 +59,11 @@ private:
     QComboBox *comboBoxAudioOutput;
     QSpinBox *spinBoxBreakEvery;
     QHBoxLayout *rows[3];
+
+    // The group report's row.
+    QLabel *labelGroupReport;
+    QPushButton *pushButtonGroupReport;
+    QHBoxLayout *groupReportRow;
 };
 
 #endif // LABOPTIONSPANEL_H

@@ -99,6 +99,7 @@ void MainWindow::applyRememberedSettings()
     labOptions->setBreakEvery(remembered.breakEvery);
     audioDevice = labOptions->audioOutput();
     connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::rememberSettings);
+    connect(labOptions, &LabOptionsPanel::groupReportRequested, this, &MainWindow::makeGroupReport);
 }
 
 void MainWindow::rememberSettings()

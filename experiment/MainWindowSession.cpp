@@ -207,10 +207,8 @@ void MainWindow::makeTrialOrder()
 
 void MainWindow::openTrialJournal()
 {
-    if (trialJournalFolder.isEmpty()) {
-        trialJournalFolder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-                                 .filePath(QStringLiteral("sessions"));
-    }
+    if (trialJournalFolder.isEmpty())
+        trialJournalFolder = journalFolder();
 
     JournalHeader header;
     header.programVersion = QStringLiteral("Auditory Tarquel (v020)");

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QXmlStreamReader>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
@@ -238,7 +239,7 @@ void GroupReportTest::journalsOfOtherVersions()
     QTemporaryDir dir;
     const QStringList names{"step1.wav", "step10.wav", "step11.wav", "step2.wav", "step3.wav", "step4.wav",
                             "step5.wav", "step6.wav", "step7.wav", "step8.wav", "step9.wav"};
-    const QDateTime start(QDate(2026, 3, 2), QTime(9, 30), Qt::OffsetFromUTC, 3600);
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 30), QTimeZone(3600));
     const QString plain = writeJournal(dir.filePath(QStringLiteral("a")), QStringLiteral("S01"),
                                        QStringLiteral("experiment"), start, names, 10, 6.0, 1.2, 110, 11);
     QVERIFY(!plain.isEmpty());
@@ -333,7 +334,7 @@ void GroupReportTest::tables()
 {
     QTemporaryDir dir;
     const QStringList names{"vot10ms.wav", "vot20ms.wav", "vot30ms.wav", "vot40ms.wav", "vot50ms.wav"};
-    const QDateTime start(QDate(2026, 3, 2), QTime(9, 30), Qt::UTC);
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 30), QTimeZone::utc());
     writeJournal(dir.filePath(QStringLiteral("j")), QStringLiteral("S02"), QStringLiteral("experiment"), start,
                  names, 8, 30.0, 0.15, 40, 21);
     writeJournal(dir.filePath(QStringLiteral("j")), QStringLiteral("S01"), QStringLiteral("experiment"),
@@ -381,7 +382,7 @@ void GroupReportTest::figure()
     QTemporaryDir dir;
     const QStringList steps{"step1.wav", "step2.wav", "step3.wav", "step4.wav", "step5.wav", "step6.wav", "step7.wav"};
     const QStringList vot{"vot10ms.wav", "vot20ms.wav", "vot30ms.wav", "vot40ms.wav", "vot50ms.wav"};
-    const QDateTime start(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC);
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 0), QTimeZone::utc());
     int fitted[2] = {0, 0};
     // 40 subjects over two continua, a practice and an experiment each on
     // the first, and some at chance.
@@ -457,7 +458,7 @@ void GroupReportTest::command()
     QCOMPARE(report.exitCode(), 1);   // the journal cut short was skipped
     QVERIFY2(errors.contains(QLatin1String("skipped ")) && errors.contains(QLatin1String("_cut-short.tsv: cut short")),
              qPrintable(errors));
-    QCOMPARE(errors.count(QLatin1Char('\n')), 1);
+    QCOMPARE(errors.count(QLatin1String("tarquel-report: skipped ")), 1);
     for (const char *name : {reportTableName, reportFilesTableName, reportSvgName, reportPngName})
         QVERIFY(QFile::exists(QDir(dir.path()).filePath(QString::fromLatin1(name))));
     QFile table(QDir(dir.path()).filePath(QStringLiteral("report.tsv")));

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QTimeZone>
 
 #include <cmath>
 #include <cstdio>
@@ -31,7 +32,7 @@ int main(int argc, char *argv[])
         steps.append(QStringLiteral("step%1.wav").arg(i));
     for (int i = 1; i <= 9; ++i)
         vot.append(QStringLiteral("vot%1ms.wav").arg(10 * i));
-    const QDateTime start(QDate(2026, 3, 2), QTime(9, 0), Qt::OffsetFromUTC, 3600);
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 0), QTimeZone(3600));
     std::mt19937 random(20260302);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     for (int session = 0; session < count; ++session) {

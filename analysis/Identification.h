@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include "analysis/SoundFileNumbers.h"
+
 // The listener's identification curve: per stimulus, how often "Tone 2" was
 // chosen and how fast, and a logistic fit of P("Tone 2") against the
 // stimulus number with its category boundary and slope.
@@ -19,37 +21,64 @@ struct BinomialRow
 
 // A maximum-likelihood logistic regression, P = 1 / (1 + exp(-(intercept +
 // slope * x))), fitted by iteratively reweighted least squares as R's glm()
-// does with family = binomial. Rows without answers are left out, as glm
-// leaves out rows of weight 0.
+// does with family = binomial: its start values, its convergence rule
+// (relative change of the deviance below 1e-8) and its cap of 25 iterations.
+// Unlike glm, x is centred on its mean, and a step is halved while the
+// deviance rises (or is not finite), so that a step that overshoots is
+// taken back. Rows without answers are left out, as glm leaves out rows of
+// weight 0.
+//
+// Beside the delta-method standard errors, the boundary and the slope get
+// 95 % intervals by profile likelihood: the values at which twice the drop in
+// log-likelihood from its maximum reaches 3.8415, the 95 % point of
+// chi-square with one degree of freedom. A side that never reaches it is
+// infinite.
 struct LogisticFit
 {
-    enum class Status { Ok, Separated, NotEstimable };
+    // Ok: a curve with a boundary. Flat: a curve whose slope's interval
+    // holds 0, so that the answers do not change reliably with the sound
+    // file, and no boundary. Separated: no finite slope fits. NotEstimable:
+    // no fit (see reason).
+    enum class Status { Ok, Flat, Separated, NotEstimable };
 
     Status status = Status::NotEstimable;
     QString reason;               // NotEstimable: why, in plain words
 
-    // Ok:
-    double intercept = 0.0, interceptSE = 0.0;
+    // Ok and Flat:
+    double intercept = 0.0, interceptSE = 0.0;   // for x itself, not centred
     double slope = 0.0, slopeSE = 0.0;
+    double slopeLow = 0.0, slopeHigh = 0.0;      // 95 % profile-likelihood interval
     double deviance = 0.0;        // residual deviance
+    double nullDeviance = 0.0;    // the deviance with the intercept only
     int degreesOfFreedom = 0;     // rows with answers - 2
+    int iterations = 0;
+    int stepHalvings = 0;         // steps taken back because the deviance rose
+    double centre = 0.0;          // the mean of x over the answers, where the fit was done
+
+    // Ok only:
     double boundary = 0.0;        // -intercept / slope: where P = 0.5
     double boundarySE = 0.0;      // by the delta method
-    int iterations = 0;
+    double boundaryCILow = 0.0, boundaryCIHigh = 0.0;   // 95 % profile-likelihood interval
 
     // Separated: the boundary lies between these two x values (the last row
     // with only the first kind of answer, the first with only the other).
     double boundaryLow = 0.0, boundaryHigh = 0.0;
 
-    // P at x; meaningful for Ok only.
+    // Ok and Flat: a curve to draw.
+    bool hasCurve() const { return status == Status::Ok || status == Status::Flat; }
+    // P at x; meaningful where hasCurve().
     double probability(double x) const;
+    // The intercept for x - centre.
+    double centredIntercept = 0.0;
 };
 
 LogisticFit fitLogistic(const QVector<BinomialRow> &rows);
 
-// The fit in one line for the experimenter: "boundary 3.84 ± 0.21 (sound
-// file), slope -1.90", "boundary between 3 and 4 (answers separate
-// completely)" or "no fit: <reason>".
+// The fit in one line for the experimenter: "boundary 3.84 ± 0.21, 95 %
+// 3.41 to 4.27 (sound-file number); slope -1.90, 95 % -2.61 to -1.32",
+// "flat: the answers do not change reliably with the sound file (slope 0.05,
+// 95 % -0.19 to 0.28); no boundary", "boundary between 3 and 4 (answers
+// separate completely)" or "no fit: <reason>".
 QString describeFit(const LogisticFit &fit);
 
 // One answer of a run, as the journal records it.
@@ -65,22 +94,28 @@ struct AnswerRecord
 struct FileSummary
 {
     QString fileName;
-    int number = 0;                // index + 1
+    double number = 0.0;           // the file's number (see SoundFileNumbers)
     int n = 0, nT2 = 0, nT4 = 0;
     double proportionTone2 = 0.0;  // meaningful when n > 0
     double meanReactionTimeMs = 0.0;
     double medianReactionTimeMs = 0.0;
 };
 
-QVector<FileSummary> summarizeFiles(const QStringList &fileNames, const QVector<AnswerRecord> &answers);
+// numbers: one per file, in listing order (SoundFileNumbers::values).
+QVector<FileSummary> summarizeFiles(const QStringList &fileNames, const QVector<double> &numbers,
+                                    const QVector<AnswerRecord> &answers);
 QVector<BinomialRow> binomialRows(const QVector<FileSummary> &files);
 // The mean reaction time over the counted answers, ms; 0 without any.
 double meanReactionTimeMs(const QVector<AnswerRecord> &answers);
 
-// The summary file: "# key<TAB>value" lines for the fit, a column line and
-// one row per sound file; tab-separated, CR LF, UTF-8, numbers in %.10g,
-// "NA" where a file has no answers.
-QByteArray summaryFileBytes(const QVector<FileSummary> &files, const LogisticFit &fit);
+// The summary file: "# key<TAB>value" lines for the fit and for where the
+// files' numbers came from, a column line and one row per sound file in
+// listing order; tab-separated, CR LF, UTF-8, numbers in %.10g, "NA" where a
+// file has no answers, "-inf" or "inf" for an interval's open side.
+QByteArray summaryFileBytes(const QVector<FileSummary> &files, const LogisticFit &fit, bool numbersFromNames);
+
+// A number as the summary writes it: %.10g, "inf" and "-inf".
+QString summaryNumber(double value);
 
 // Where the summaries go: beside the results file "<name without .txt>_summary.tsv",
 // beside the journal "<name without .tsv>_summary.tsv".

@@ -7,10 +7,14 @@ struct LogisticFit;
 
 #include "app/ChartTypes.h"
 
+#include <QPointF>
+#include <QVector>
+
 // The listener's identification curve on the response-trend chart: the
-// fitted logistic as expected "Tone 2" counts on the chart's own axes, a
-// vertical line at the category boundary, and the fit in words on a line of
-// its own under the chart.
+// fitted logistic as expected "Tone 2" counts on the chart's own axes (P
+// times each file's own number of counted answers), a vertical line at the
+// category boundary where there is one within the files, and the fit in
+// words on a line of its own under the chart.
 class IdentificationCurveOverlay
 {
 public:
@@ -24,10 +28,13 @@ public:
 
     // No answers yet: nothing drawn, no text.
     void clear();
-    // Draws the fit for files from xFrom to xTo with answersPerFile answers
-    // each (the curve is P("Tone 2") times that), or only its text when it
-    // has no curve. Returns the highest value drawn, for the y axis.
-    double show(const LogisticFit &fit, double answersPerFile, double xFrom, double xTo);
+    // Draws the fit over files whose numbers span xFrom to xTo; each point
+    // of files is a file's number (x) and its counted answers (y). The curve
+    // is P("Tone 2") times those answers, taken straight between
+    // neighbouring files. A flat fit gets its curve and no boundary; one
+    // without a curve only its text. Returns the highest value drawn, for
+    // the y axis.
+    double show(const LogisticFit &fit, const QVector<QPointF> &files, double xFrom, double xTo);
 
     QLabel *label() const { return text; }
     QtCharts::QLineSeries *curveSeries() const { return curve; }

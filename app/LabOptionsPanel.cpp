@@ -17,8 +17,11 @@ LabOptionsPanel::LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, Q
     , comboBoxAudioOutput(new QComboBox)
     , spinBoxBreakEvery(new QSpinBox)
     , rows{new QHBoxLayout, new QHBoxLayout, new QHBoxLayout}
+    , labelGroupReport(new QLabel(QStringLiteral("Group report")))
+    , pushButtonGroupReport(new QPushButton(QStringLiteral("Make a report of many sessions\u2026")))
+    , groupReportRow(new QHBoxLayout)
     , grid(grid)
-    , tasksRow(firstRow + 3)
+    , tasksRow(firstRow + 4)
     , columns(columns)
 {
     // 0 is "no breaks"; an experiment session has 40 repetitions of each file.
@@ -42,6 +45,15 @@ LabOptionsPanel::LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, Q
     connect(comboBoxAudioOutput, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &LabOptionsPanel::changed);
     connect(spinBoxBreakEvery, QOverload<int>::of(&QSpinBox::valueChanged), this, &LabOptionsPanel::changed);
+
+    // The group report: every session's curve from a folder of journals.
+    pushButtonGroupReport->setToolTip(QStringLiteral("Reads the trial journals of a folder, fits each session's "
+                                                     "identification curve and writes report.tsv, "
+                                                     "report_files.tsv and the figure"));
+    groupReportRow->addWidget(labelGroupReport);
+    groupReportRow->addWidget(pushButtonGroupReport, 1);
+    grid->addLayout(groupReportRow, firstRow + 3, 0, 1, columns);
+    connect(pushButtonGroupReport, &QPushButton::clicked, this, &LabOptionsPanel::groupReportRequested);
 }
 
 LabOptionsPanel::~LabOptionsPanel()
@@ -53,10 +65,13 @@ LabOptionsPanel::~LabOptionsPanel()
     delete comboBoxListenerScreen;
     delete comboBoxAudioOutput;
     delete spinBoxBreakEvery;
+    delete labelGroupReport;
+    delete pushButtonGroupReport;
     for (QPushButton *button : std::as_const(tasks))
         delete button;
     for (QHBoxLayout *row : rows)
         delete row;
+    delete groupReportRow;
     delete taskButtons;
 }
 

@@ -17,13 +17,14 @@ class QSpinBox;
 // listener's window goes ("Listener screen"), which output plays the sounds
 // ("Audio output") and how often the listener gets a break ("Break every
 // (trials)"). Each change is reported through changed(), so that it can be
-// remembered.
+// remembered. Below them, "Group report" asks for a report over many
+// sessions (groupReportRequested()).
 class LabOptionsPanel : public QObject
 {
     Q_OBJECT
 
 public:
-    // Adds three rows to grid from firstRow on, each spanning columns
+    // Adds four rows to grid from firstRow on, each spanning columns
     // columns.
     LabOptionsPanel(QGridLayout *grid, int firstRow, int columns, QObject *parent = nullptr);
     ~LabOptionsPanel() override;
@@ -44,12 +45,15 @@ public:
     QComboBox *audioOutputBox() const { return comboBoxAudioOutput; }
     QSpinBox *breakEveryBox() const { return spinBoxBreakEvery; }
 
+    // "Group report": a row of its own under the three above.
+    QPushButton *groupReportButton() const { return pushButtonGroupReport; }
     // A button for a lab task ("Calibrate level", ...) on a row of its own
-    // below the three; the caller connects it.
+    // below the others; the caller connects it.
     QPushButton *addTaskButton(const QString &text);
 
 signals:
     void changed();
+    void groupReportRequested();
 
 private:
     QLabel *labelListenerScreen;
@@ -59,6 +63,11 @@ private:
     QComboBox *comboBoxAudioOutput;
     QSpinBox *spinBoxBreakEvery;
     QHBoxLayout *rows[3];
+
+    // The group report's row.
+    QLabel *labelGroupReport;
+    QPushButton *pushButtonGroupReport;
+    QHBoxLayout *groupReportRow;
     QGridLayout *grid;
     int tasksRow;
     int columns;

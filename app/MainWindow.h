@@ -148,6 +148,15 @@ private:
     bool checkOutputLevel();
     void journalLevelNotes();
 
+    // "Group report" (app/MainWindowGroupReport.cpp): asks for a folder of
+    // journals (the data folder by default) and one for the report, writes
+    // it and shows its figure. Unset, folder dialogs ask; tests answer here.
+    void makeGroupReport();
+    QString journalFolder() const;
+    std::function<QString(const QString &title, const QString &startFolder)> chooseReportFolder;
+    QStringList soundFileNames() const;
+    SoundFileNumbers soundFileNumbering() const;
+
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;
     QLabel *labelMainParameter = nullptr;

@@ -109,6 +109,7 @@ void MainWindow::applyRememberedSettings()
     if (chooseAudioDevice())
         tellMissingAudioOutput();
     connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::rememberSettings);
+    connect(labOptions, &LabOptionsPanel::groupReportRequested, this, &MainWindow::makeGroupReport);
 }
 
 void MainWindow::rememberSettings()

@@ -130,14 +130,26 @@ void MainWindow::writeSummaryBeside(const QString &path)
 QByteArray MainWindow::runSummaryBytes() const
 {
     const QVector<FileSummary> files = runFileSummaries();
-    return summaryFileBytes(files, fitLogistic(binomialRows(files)));
+    return summaryFileBytes(files, fitLogistic(binomialRows(files)), soundFileNumbering().fromNames);
+}
+
+QStringList MainWindow::soundFileNames() const
+{
+    QStringList names;
+    for (const SoundFileRecord &record : settings.soundFiles)
+        names.append(record.fileName);
+    return names;
+}
+
+// The numbers the session's files stand at: from their names where the
+// names give them, their places in the listing otherwise.
+SoundFileNumbers MainWindow::soundFileNumbering() const
+{
+    return soundFileNumbers(soundFileNames());
 }
 
 // Per file of the session, in folder order: this run's counted answers.
 QVector<FileSummary> MainWindow::runFileSummaries() const
 {
-    QStringList names;
-    for (const SoundFileRecord &record : settings.soundFiles)
-        names.append(record.fileName);
-    return summarizeFiles(names, runAnswers);
+    return summarizeFiles(soundFileNames(), soundFileNumbering().values, runAnswers);
 }

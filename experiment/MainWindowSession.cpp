@@ -240,10 +240,8 @@ void MainWindow::makeTrialOrder()
 
 void MainWindow::openTrialJournal()
 {
-    if (trialJournalFolder.isEmpty()) {
-        trialJournalFolder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-                                 .filePath(QStringLiteral("sessions"));
-    }
+    if (trialJournalFolder.isEmpty())
+        trialJournalFolder = journalFolder();
 
     JournalHeader header;
     header.programVersion = QStringLiteral("Auditory Tarquel (v020)");
@@ -254,6 +252,7 @@ void MainWindow::openTrialJournal()
     header.soundFolder = settings.wavPath;
     for (const SoundFileRecord &record : std::as_const(settings.soundFiles))
         header.soundFileNames.append(record.fileName);
+    header.soundFileNumbers = soundFileNumbering().values;
     header.samplingRate = settings.samplingRate;
     header.repetitions = repetitions;
     header.breakEvery = labOptions->breakEvery();

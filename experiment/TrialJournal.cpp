@@ -1,5 +1,7 @@
 #include "experiment/TrialJournal.h"
 
+#include "analysis/SoundFileNumbers.h"
+
 #include <QDir>
 #include <QRegularExpression>
 
@@ -41,6 +43,14 @@ QByteArray journalHeaderText(const JournalHeader &header)
     text += headerLine(QStringLiteral("session number"), QString::number(header.sessionNumber));
     text += headerLine(QStringLiteral("sound folder"), header.soundFolder);
     text += headerLine(QStringLiteral("sound files"), header.soundFileNames.join(QLatin1Char('\t')));
+    // The number each file stands at in the fit, one per file in list order.
+    QStringList numbers;
+    const QVector<double> values = header.soundFileNumbers.size() == header.soundFileNames.size()
+                                       ? header.soundFileNumbers
+                                       : listingOrderNumbers(header.soundFileNames.size()).values;
+    for (double number : values)
+        numbers.append(formatSoundFileNumber(number));
+    text += headerLine(QStringLiteral("sound-file numbers"), numbers.join(QLatin1Char('\t')));
     text += headerLine(QStringLiteral("sampling rate (Hz)"), QString::number(header.samplingRate, 'g', 10));
     text += headerLine(QStringLiteral("repetitions"), QString::number(header.repetitions));
     text += headerLine(QStringLiteral("break every (trials)"), QString::number(header.breakEvery));

@@ -20,6 +20,7 @@ struct JournalHeader
     qint32 sessionNumber = 0;
     QString soundFolder;
     QStringList soundFileNames;    // list order: index i is sound-file index i
+    QVector<double> soundFileNumbers;   // each file's number on the identification curve, list order
     double samplingRate = 0.0;     // Hz
     qint32 repetitions = 0;
     qint32 breakEvery = 0;         // answers between the listener's breaks; 0: none

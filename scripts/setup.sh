@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config ccache
-  qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
+  qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5svg5-dev
   libpulse-dev pulseaudio pulseaudio-utils libpipewire-0.3-dev
 )
 # cpack's Debian generator reads the program's libraries with `file` and
@@ -31,7 +31,7 @@ for option in "$@"; do
     )
     ;;
   --qt6)
-    packages+=(qt6-base-dev qt6-charts-dev qt6-multimedia-dev libqt6opengl6-dev libgl-dev)
+    packages+=(qt6-base-dev qt6-charts-dev qt6-multimedia-dev qt6-svg-dev libqt6opengl6-dev libgl-dev)
     ;;
   *)
     echo "unknown option: $option" >&2

@@ -241,36 +241,55 @@ void MainWindow::updateSpectrumChart()
 void MainWindow::updateTrendChart()
 {
     if (trialCounter == 0 && numSoundFiles > 0) {
-        trendFileNumbers.resize(numSoundFiles);
+        // Each file stands at its number: from its name where the names give
+        // one (step1, step10, step11, step2 ... at 1, 10, 11, 2 ...), its
+        // place in the listing otherwise.
+        SoundFileNumbers numbering = soundFileNumbering();
+        if (numbering.values.size() != numSoundFiles)
+            numbering = listingOrderNumbers(numSoundFiles);
+        trendFileNumbers = numbering.values;
         trendCounts.fill(0.0, numSoundFiles);
         trendPoints.resize(numSoundFiles);
-        for (int i = 0; i < numSoundFiles; ++i) {
-            trendFileNumbers[i] = i + 1;
-            trendPoints[i] = QPointF(i + 1, 0.0);
-        }
+        for (int i = 0; i < numSoundFiles; ++i)
+            trendPoints[i] = QPointF(trendFileNumbers[i], 0.0);
+        const auto [lowest, highest] = std::minmax_element(trendFileNumbers.begin(), trendFileNumbers.end());
         // One file gives the range 1 to 1, which an axis cannot show: it is
         // widened to 0 to 2 with a tick at each whole number.
-        const QPair<double, double> axis = axisRange({1.0, double(numSoundFiles)});
+        const QPair<double, double> axis = axisRange({*lowest, *highest});
         trendAxisX->setRange(axis.first, axis.second);
         trendAxisX->setLabelFormat(QStringLiteral("%g"));
-        trendAxisX->setTickCount(numSoundFiles > 1 ? numSoundFiles : 3);
+        // A tick at every file where the files are evenly spaced and not too
+        // many to label; otherwise at even divisions of the span.
+        QVector<double> sorted = trendFileNumbers;
+        std::sort(sorted.begin(), sorted.end());
+        bool even = true;
+        for (int i = 2; i < sorted.size(); ++i) {
+            const double step = sorted[1] - sorted[0];
+            even = even && std::abs((sorted[i] - sorted[i - 1]) - step) <= 1e-9 * std::max(1.0, std::abs(step));
+        }
+        const int ticks = numSoundFiles <= 1 ? 3 : !numbering.fromNames || (even && numSoundFiles <= 21) ? numSoundFiles : 6;
+        trendAxisX->setTickCount(ticks);
     }
-    trendSeries->replace(trendPoints);
+    // The points in the order of their numbers, so that the line joins
+    // neighbouring files.
+    QVector<QPointF> drawn = trendPoints;
+    std::stable_sort(drawn.begin(), drawn.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); });
+    trendSeries->replace(drawn);
     double top = trendAxisTop(trendCounts);
 
-    // The listener's identification curve, refitted after every answer.
-    if (runAnswers.isEmpty() || numSoundFiles <= 0) {
+    // The listener's identification curve, refitted after every answer, as
+    // expected counts: P("Tone 2") times each file's own number of counted
+    // answers, on the scale of the points under it.
+    if (runAnswers.isEmpty() || numSoundFiles <= 0 || trendFileNumbers.size() != numSoundFiles) {
         identificationCurve->clear();
     } else {
         const QVector<FileSummary> files = runFileSummaries();
-        int counted = 0;
+        QVector<QPointF> counted;
         for (const FileSummary &file : files)
-            counted += file.n;
-        // At the end of a run the curve is for the session's repetitions.
-        const double answersPerFile = runAnswers.size() >= trialOrder.size() ? double(repetitions)
-                                                                            : double(counted) / numSoundFiles;
-        top = std::max(top, std::ceil(identificationCurve->show(fitLogistic(binomialRows(files)), answersPerFile,
-                                                                1.0, numSoundFiles)));
+            counted.append(QPointF(file.number, file.n));
+        const auto [lowest, highest] = std::minmax_element(trendFileNumbers.begin(), trendFileNumbers.end());
+        top = std::max(top, std::ceil(identificationCurve->show(fitLogistic(binomialRows(files)), counted, *lowest,
+                                                                *highest)));
     }
     trendRange = {0.0, top};
     trendAxisY->setRange(trendRange[0], trendRange[1]);

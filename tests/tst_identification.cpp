@@ -73,13 +73,25 @@ void IdentificationTest::notEstimable()
     QCOMPARE(describeFit(one), QStringLiteral("no fit: fewer than 3 sound files have answers"));
     const LogisticFit same = fitLogistic({{1, 3, 3}, {2, 3, 3}, {3, 3, 3}, {4, 0, 0}});
     QCOMPARE(describeFit(same), QStringLiteral("no fit: every answer is \"Tone 2\""));
+    // A slope of 0 is flat, not "not estimable".
     const LogisticFit flat = fitLogistic({{1, 3, 3}, {2, 3, 0}, {3, 3, 3}});
-    QCOMPARE(describeFit(flat), QStringLiteral("no fit: the answers do not change along the sound files (slope 0)"));
+    QCOMPARE(flat.status, LogisticFit::Status::Flat);
+    QVERIFY(std::abs(flat.slope) < 1e-12);
+    QCOMPARE(describeFit(flat), QStringLiteral("flat: the answers do not change reliably with the sound file "
+                                               "(slope %1, 95 % %2 to %3); no boundary")
+                                    .arg(QString::number(flat.slope, 'g', 3), QString::number(flat.slopeLow, 'g', 3),
+                                         QString::number(flat.slopeHigh, 'g', 3)));
     // Two mixed files with answers that cross: a fit, with a negative slope.
     const LogisticFit ok = fitLogistic({{1, 3, 3}, {2, 3, 2}, {3, 3, 2}, {4, 3, 0}});
     QCOMPARE(ok.status, LogisticFit::Status::Ok);
     QVERIFY(ok.slope < 0 && ok.boundary > 2 && ok.boundary < 4);
-    QCOMPARE(describeFit(ok), QStringLiteral("boundary 2.85 \u00b1 0.43 (sound file), slope -1.88"));
+    QVERIFY(ok.boundaryCILow < ok.boundary && ok.boundary < ok.boundaryCIHigh);
+    QVERIFY(ok.slopeLow < ok.slope && ok.slope < ok.slopeHigh && ok.slopeHigh < 0);
+    QCOMPARE(describeFit(ok), QStringLiteral("boundary 2.85 \u00b1 0.43, 95 % %1 to %2 (sound-file number); "
+                                             "slope -1.88, 95 % %3 to %4")
+                                  .arg(ok.boundaryCILow, 0, 'f', 2)
+                                  .arg(ok.boundaryCIHigh, 0, 'f', 2)
+                                  .arg(QString::number(ok.slopeLow, 'g', 3), QString::number(ok.slopeHigh, 'g', 3)));
 }
 
 // Per-file counts, proportions, mean and median reaction times over the
@@ -91,7 +103,7 @@ void IdentificationTest::summaryOfARun()
         {1, 4, 900.0, false},   // an answer to silence: not counted
         {0, 4, 450.0, true},
     };
-    const QVector<FileSummary> files = summarizeFiles({"a.wav", "b.wav", "c.wav"}, answers);
+    const QVector<FileSummary> files = summarizeFiles({"a.wav", "b.wav", "c.wav"}, {1, 2, 3}, answers);
     QCOMPARE(files[0].n, 3);
     QCOMPARE(files[0].nT2, 2);
     QCOMPARE(files[0].medianReactionTimeMs, 450.0);
@@ -102,8 +114,9 @@ void IdentificationTest::summaryOfARun()
     QCOMPARE(meanReactionTimeMs(answers), 400.0);
 
     const LogisticFit fit = fitLogistic(binomialRows(files));
-    QCOMPARE(summaryFileBytes(files, fit),
+    QCOMPARE(summaryFileBytes(files, fit, false),
              QByteArray("# fit\tnot estimable: fewer than 3 sound files have answers\r\n"
+                        "# sound-file number\tlisting order\r\n"
                         "sound file\tnumber\tn\tnT2\tnT4\tproportion Tone 2\tmean reaction time (ms)"
                         "\tmedian reaction time (ms)\r\n"
                         "a.wav\t1\t3\t2\t1\t0.6666666667\t450\t450\r\n"

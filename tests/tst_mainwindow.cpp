@@ -3,6 +3,8 @@
 
 #include "FakeAudioEngine.h"
 #include "app/MainWindow.h"
+#include "app/GroupReportDialog.h"
+#include "app/LabOptionsPanel.h"
 
 #include <QChart>
 #include <QChartView>
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QValueAxis>
 #include <QtTest>
 
@@ -35,6 +38,7 @@ private slots:
     void editingComposesFileName();
     void hiddenComboBoxesDriveSlots();
     void quitEndsEventLoop();
+    void groupReport();
     void destructionFreesEverything();
 };
 
@@ -129,7 +133,7 @@ void MainWindowTester::panelLayout()
         {window.labelStatus, window.lineEditStatus},
     };
     QGridLayout *panel = window.gridLayoutParameters;
-    QCOMPARE(panel->count(), rows.size() + 5);   // and the notices, the lab's three rows and its tasks below
+    QCOMPARE(panel->count(), rows.size() + 6);   // and the notices, the lab's four rows and its tasks below
     for (int row = 1; row <= rows.size(); ++row) {
         QLayoutItem *item = panel->itemAtPosition(row, 0);
         QVERIFY2(item, qPrintable(QStringLiteral("row %1 is empty").arg(row)));
@@ -316,6 +320,45 @@ void MainWindowTester::destructionFreesEverything()
     window.reset();
     for (const QPointer<QObject> &object : objects)
         QVERIFY(!object);
+}
+
+// "Group report": a folder of journals (the data folder by default), a folder
+// for the report, the same files as tarquel-report writes, and the figure
+// shown with what was read and skipped.
+void MainWindowTester::groupReport()
+{
+    MainWindow window;
+    QTemporaryDir out;
+    QStringList asked;
+    const QString journals = QStringLiteral(TARQUEL_TEST_DATA "/journals");
+    window.chooseReportFolder = [&](const QString &title, const QString &start) {
+        asked << title + QStringLiteral(" | ") + start;
+        return asked.size() == 1 ? journals : out.path();
+    };
+    QPushButton *button = window.labOptions->groupReportButton();
+    QCOMPARE(button->text(), QStringLiteral("Make a report of many sessions\u2026"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked[0], QStringLiteral("Folder of trial journals for the group report | ") + window.journalFolder());
+    QVERIFY(window.journalFolder().endsWith(QLatin1String("/sessions")));
+    for (const char *name : {"report.tsv", "report_files.tsv", "report.svg", "report.png"})
+        QVERIFY(QFile::exists(QDir(out.path()).filePath(QString::fromLatin1(name))));
+    GroupReportDialog *dialog = window.findChild<GroupReportDialog *>();
+    QVERIFY(dialog && dialog->isVisible());
+    QVERIFY(dialog->summaryLabel()->text().startsWith(QLatin1String("3 session(s) from ")));
+    QVERIFY(dialog->summaryLabel()->text().contains(QLatin1String("1 file(s) could not be read")));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QVERIFY(!dialog->figureLabel()->pixmap().isNull());
+#else
+    QVERIFY(!dialog->figureLabel()->pixmap(Qt::ReturnByValue).isNull());
+#endif
+    dialog->close();
+
+    // Cancelled at the first question: nothing is written.
+    QTemporaryDir none;
+    window.chooseReportFolder = [](const QString &, const QString &) { return QString(); };
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(QDir(none.path()).isEmpty());
 }
 
 TARQUEL_FAKE_AUDIO_TEST_MAIN(MainWindowTester)

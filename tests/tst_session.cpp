@@ -223,6 +223,9 @@ void MainWindowTester::answersAreCountedAndJournaled()
     QVERIFY(text.contains(QStringLiteral("# trial order seed\t3499211612\n")));
     QVERIFY(text.contains(QStringLiteral("# trial order (sound-file index from 0)\t0\t1\t2\t0\t1\t0\t2\t1\t2\n")));
     QVERIFY(text.contains(QStringLiteral("# sound files\ta.wav\tB.wav\tc.wav\n")));
+    // Names without a number of their own: the files stand at their places
+    // in the listing.
+    QVERIFY(text.contains(QStringLiteral("# sound files\ta.wav\tB.wav\tc.wav\n# sound-file numbers\t1\t2\t3\n")));
     // A sound whose start may not have been played is said beside its row.
     QCOMPARE(text.count(QStringLiteral("may not have been played")), 1);
     QVERIFY(text.contains(QStringLiteral("\n# trial 3: the first 10.00 ms of c.wav may not have been played (")));

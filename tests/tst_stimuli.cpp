@@ -5,6 +5,7 @@
 #include "FakeAudioEngine.h"
 #include "SeriesPoints.h"
 #include "app/MainWindow.h"
+#include "app/IdentificationCurveOverlay.h"
 #include "experiment/TrialPlayer.h"
 
 #include "stimuli/Spectrum.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+#include <QLabel>
 #include <QtTest>
 
 #include <cmath>
@@ -142,6 +144,8 @@ private slots:
     void eachTrialUsesItsOwnFile();
     void fileBrokenAfterTheCheckPlaysSilence();
     void trendChart();
+    void trendChartAtTheFilesNumbers();
+    void trendChartFlatListener();
 
 private:
     // Runs selectSoundFolder with the folders the experimenter would choose,
@@ -575,6 +579,92 @@ void MainWindowTester::trendChart()
     QCOMPARE(seriesPoints(window.trendSeries), QVector<QPointF>({{1, 0}}));
     QCOMPARE(window.trendAxisY->max(), 4.0);
     QVERIFY(window.trendAxisX->min() < 1.0 && window.trendAxisX->max() > 1.0);
+}
+
+// Files numbered by their names stand at those numbers, whatever the
+// listing order: the line joins neighbouring steps, the axis spans the
+// steps, and the curve is P("Tone 2") times each file's own counted answers,
+// right over the points mid-run too.
+void MainWindowTester::trendChartAtTheFilesNumbers()
+{
+    MainWindow window;
+    const QStringList names{"step1.wav", "step10.wav", "step11.wav", "step2.wav", "step3.wav", "step4.wav",
+                            "step5.wav", "step6.wav", "step7.wav", "step8.wav", "step9.wav"};
+    for (const QString &name : names) {
+        SoundFileRecord record;
+        record.fileName = name;
+        window.settings.soundFiles.append(record);
+    }
+    window.numSoundFiles = names.size();
+    window.trialCounter = 0;
+    window.updateTrendChart();
+    QCOMPARE(window.trendFileNumbers, (QVector<double>{1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9}));
+    QVector<QPointF> drawn = seriesPoints(window.trendSeries);
+    for (int i = 0; i < 11; ++i)
+        QCOMPARE(drawn[i], QPointF(i + 1, 0));
+    QCOMPARE(window.trendAxisX->min(), 1.0);
+    QCOMPARE(window.trendAxisX->max(), 11.0);
+    QCOMPARE(window.trendAxisX->tickCount(), 11);
+
+    // Mid-run: steps 1 to 11 answered "Tone 2" along a falling curve, but
+    // step 10 not yet at all and step 2 only twice.
+    const int tone2ByStep[] = {4, 4, 4, 3, 3, 2, 1, 1, 0, 0, 0};
+    const int answersByStep[] = {4, 2, 4, 4, 4, 4, 4, 4, 4, 0, 4};
+    for (int file = 0; file < names.size(); ++file) {
+        const int step = int(window.trendFileNumbers[file]);
+        for (int i = 0; i < answersByStep[step - 1]; ++i)
+            window.runAnswers.append({file, i < tone2ByStep[step - 1] ? 2 : 4, 500.0, true});
+        window.trendCounts[file] = std::min(tone2ByStep[step - 1], answersByStep[step - 1]);
+        window.trendPoints[file].setY(window.trendCounts[file]);
+    }
+    window.trialCounter = window.runAnswers.size();
+    window.updateTrendChart();
+    drawn = seriesPoints(window.trendSeries);
+    QCOMPARE(drawn[1], QPointF(2, 2));
+    QCOMPARE(drawn[9], QPointF(10, 0));
+
+    const LogisticFit fit = fitLogistic(binomialRows(window.runFileSummaries()));
+    QCOMPARE(fit.status, LogisticFit::Status::Ok);
+    QVERIFY(fit.boundary > 5.0 && fit.boundary < 7.0);
+    const QVector<QPointF> curve = seriesPoints(window.identificationCurve->curveSeries());
+    for (int step = 1; step <= 11; ++step) {
+        const auto at = std::find_if(curve.begin(), curve.end(), [step](const QPointF &p) { return p.x() == step; });
+        QVERIFY(at != curve.end());
+        QVERIFY(std::abs(at->y() - fit.probability(step) * answersByStep[step - 1]) < 1e-9);
+    }
+    const QVector<QPointF> boundary = seriesPoints(window.identificationCurve->boundarySeries());
+    QCOMPARE(boundary.size(), 2);
+    QCOMPARE(boundary[0].x(), fit.boundary);
+    QVERIFY(window.identificationCurve->label()->text().startsWith(QLatin1String("boundary ")));
+    QVERIFY(window.identificationCurve->label()->text().contains(QLatin1String(" 95 % ")));
+}
+
+// A listener at chance: a curve, no boundary, and the line says so.
+void MainWindowTester::trendChartFlatListener()
+{
+    MainWindow window;
+    for (int i = 0; i < 5; ++i) {
+        SoundFileRecord record;
+        record.fileName = QStringLiteral("s%1.wav").arg(i + 1);
+        window.settings.soundFiles.append(record);
+    }
+    window.numSoundFiles = 5;
+    window.trialCounter = 0;
+    window.updateTrendChart();
+    const int tone2[] = {25, 30, 22, 27, 29};
+    for (int file = 0; file < 5; ++file) {
+        for (int i = 0; i < 40; ++i)
+            window.runAnswers.append({file, i < tone2[file] ? 2 : 4, 500.0, true});
+        window.trendCounts[file] = tone2[file];
+        window.trendPoints[file].setY(tone2[file]);
+    }
+    window.trialCounter = window.runAnswers.size();
+    window.updateTrendChart();
+    QVERIFY(window.identificationCurve->label()->text().startsWith(
+        QLatin1String("flat: the answers do not change reliably with the sound file")));
+    QVERIFY(window.identificationCurve->label()->text().endsWith(QLatin1String("no boundary")));
+    QVERIFY(seriesPoints(window.identificationCurve->boundarySeries()).isEmpty());
+    QCOMPARE(seriesPoints(window.identificationCurve->curveSeries()).size(), 200 + 5);
 }
 
 TARQUEL_FAKE_AUDIO_TEST_MAIN(MainWindowTester)

@@ -536,7 +536,7 @@ QByteArray summaryFileBytes(const QVector<FileSummary> &files, const LogisticFit
     key(QStringLiteral("sound-file number"),
         numbersFromNames ? QStringLiteral("from the file names") : QStringLiteral("listing order"));
     lines.append(QStringLiteral("sound file\tnumber\tn\tnT2\tnT4\tproportion Tone 2\tmean reaction time (ms)"
-                                "\tmedian reaction time (ms)"));
+                                "\tmedian reaction time (ms)\tRMS (dBFS)\tlevel (dB SPL)"));
     const QString missing = QStringLiteral("NA");
     for (const FileSummary &file : files) {
         const QStringList fields{file.fileName,
@@ -546,7 +546,9 @@ QByteArray summaryFileBytes(const QVector<FileSummary> &files, const LogisticFit
                                  QString::number(file.nT4),
                                  file.n > 0 ? number(file.proportionTone2) : missing,
                                  file.n > 0 ? number(file.meanReactionTimeMs) : missing,
-                                 file.n > 0 ? number(file.medianReactionTimeMs) : missing};
+                                 file.n > 0 ? number(file.medianReactionTimeMs) : missing,
+                                 std::isnan(file.rmsDbfs) ? missing : number(file.rmsDbfs),
+                                 std::isnan(file.levelDbSpl) ? missing : number(file.levelDbSpl)};
         lines.append(fields.join(QLatin1Char('\t')));
     }
     return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();

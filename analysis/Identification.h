@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <limits>
+
 #include "analysis/SoundFileNumbers.h"
 
 // The listener's identification curve: per stimulus, how often "Tone 2" was
@@ -99,6 +101,11 @@ struct FileSummary
     double proportionTone2 = 0.0;  // meaningful when n > 0
     double meanReactionTimeMs = 0.0;
     double medianReactionTimeMs = 0.0;
+    // The file's first channel as played, over the whole file, in dBFS
+    // (20 log10 of its RMS, full scale 1.0), and its level in dB SPL by the
+    // output's calibration; NaN where not known.
+    double rmsDbfs = std::numeric_limits<double>::quiet_NaN();
+    double levelDbSpl = std::numeric_limits<double>::quiet_NaN();
 };
 
 // numbers: one per file, in listing order (SoundFileNumbers::values).

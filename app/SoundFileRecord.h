@@ -17,6 +17,7 @@ struct SoundFileRecord
     double reactionTimeSum = 0.0; // sum of the measured response times, milliseconds
     qint64 framesWhenChecked = 0; // samples per channel when the folder was checked
     qint32 silentTrials = 0;   // trials that played silence because the file broke after the check
+    double rmsDbfs = 0.0;      // its first channel's RMS as played, dBFS, when the folder was checked
 };
 
 #endif // SOUNDFILERECORD_H

@@ -2,6 +2,8 @@
 // the copy of the trial journal and the identification summary.
 
 #include "app/MainWindow.h"
+
+#include "calibration/OutputLevelWatch.h"
 #include "experiment/ResultsFile.h"
 
 #include <QFile>
@@ -151,5 +153,13 @@ SoundFileNumbers MainWindow::soundFileNumbering() const
 // Per file of the session, in folder order: this run's counted answers.
 QVector<FileSummary> MainWindow::runFileSummaries() const
 {
-    return summarizeFiles(soundFileNames(), soundFileNumbering().values, runAnswers);
+    QVector<FileSummary> files = summarizeFiles(soundFileNames(), soundFileNumbering().values, runAnswers);
+    // Levels hold where the output was calibrated at the volume and port it
+    // had throughout the run.
+    for (int i = 0; i < files.size() && i < settings.soundFiles.size(); ++i) {
+        files[i].rmsDbfs = settings.soundFiles[i].rmsDbfs;
+        if (levelWatch->levelsHold())
+            files[i].levelDbSpl = levelWatch->calibration().levelDbSpl(files[i].rmsDbfs);
+    }
+    return files;
 }

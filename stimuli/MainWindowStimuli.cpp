@@ -92,6 +92,7 @@ void MainWindow::selectSoundFolder()
             record.folder = folder;
             record.fileName = names[i];
             record.framesWhenChecked = check.frames.value(i);
+            record.rmsDbfs = check.rmsDbfs.value(i);
             settings.soundFiles.append(record);
         }
         // The stimuli are played and analysed at the rate they were recorded

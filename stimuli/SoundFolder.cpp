@@ -1,5 +1,6 @@
 #include "stimuli/SoundFolder.h"
 
+#include "calibration/Calibration.h"
 #include "common/LocaleText.h"
 #include "wav/WavFile.h"
 
@@ -7,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+
+#include <limits>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -224,6 +227,7 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
 {
     SoundFolderCheck check;
     check.frames.fill(0, fileNames.size());
+    check.rmsDbfs.fill(std::numeric_limits<double>::quiet_NaN(), fileNames.size());
     int index = -1;
     QMap<quint32, QStringList> filesByRate;
     for (const QString &name : fileNames) {
@@ -255,6 +259,7 @@ SoundFolderCheck checkSoundFiles(const QString &folder, const QStringList &fileN
             if (reason.isEmpty()) {
                 filesByRate[wav.sampleRate].append(name);
                 check.frames[index] = framesPerChannel(wav);
+                check.rmsDbfs[index] = rmsDbfs(wav.decodedSamples.data(), framesPerChannel(wav), wav.numChannels);
             }
         }
         if (!reason.isEmpty())

@@ -87,6 +87,7 @@ struct SoundFolderCheck
     QString rateProblem;                 // set when usable files disagree on the rate
     quint32 sampleRate = 0;              // Hz, the rate all usable files share; 0 if none
     QVector<qint64> frames;              // per listed file, samples per channel as checked; 0 if unusable
+    QVector<double> rmsDbfs;             // per listed file, its first channel's RMS as played, dBFS; NaN if unusable
 
     bool usable() const { return problems.isEmpty() && rateProblem.isEmpty(); }
 };

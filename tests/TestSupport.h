@@ -96,6 +96,10 @@ public:
         });
     }
 
+    // The next modal window is handed to step, which returns whether it
+    // dealt with it (a window it does not know waits for the next step).
+    void handle(std::function<bool(QWidget *)> step) { steps.append(std::move(step)); }
+
     int pending() const { return steps.size(); }
     QList<Seen> seen;
 

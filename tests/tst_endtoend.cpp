@@ -3,12 +3,16 @@
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
+#include "app/NoticeArea.h"
+#include "calibration/CalibrationDialog.h"
 #include "analysis/Identification.h"
+#include "calibration/Calibration.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
 #include "subject/SubjectWindow.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -66,6 +70,8 @@ private slots:
     void cleanupTestCase();
     void practiceThenExperiment();
     void deviceStallsMidRun();
+    void outputDeviceWatchedDuringARun();
+    void calibrationToneAndLevels();
 
 private:
     struct Run
@@ -520,6 +526,144 @@ void MainWindowTester::deviceStallsMidRun()
     if (QTest::currentTestFailed())
         return;
     checkCapture(w, run, folder, start, "stall", 1.0, stallAfter);
+    driver.answerMessage(QMessageBox::Yes);
+    QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
+}
+
+// The output device's volume is turned down in the middle of a run: the
+// journal's header has the device's state at "Go", a note before the next
+// answer's row says what changed, and the main window says so at once. A
+// muted device starts no run.
+void MainWindowTester::outputDeviceWatchedDuringARun()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    w.trialOrderSeedFixed = true;
+    w.trialOrderSeed = referenceTrialOrderSeed;
+    w.trialJournalFolder = dir.filePath(QStringLiteral("level-sessions"));
+    const QString folder = dir.filePath(QStringLiteral("level"));
+    makeFolder(folder, 3, stimulusRate / 20);
+    driver.chooseFolder(folder);
+    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+    w.lineEditSilentInterval->setText(QStringLiteral("200"));
+    w.checkBoxSaveData->setChecked(false);
+
+    const auto pactl = [](const QStringList &arguments) { QProcess::execute(QStringLiteral("pactl"), arguments); };
+    pactl({QStringLiteral("set-sink-mute"), QStringLiteral("tarquel_capture"), QStringLiteral("1")});
+    driver.answerMessage(QMessageBox::Ok);
+    QTest::mouseClick(w.pushButtonGo, Qt::LeftButton);
+    pactl({QStringLiteral("set-sink-mute"), QStringLiteral("tarquel_capture"), QStringLiteral("0")});
+    QCOMPARE(driver.pending(), 0);
+    QVERIFY2(driver.seen.last().text.contains(QStringLiteral("is muted")), qPrintable(driver.seen.last().text));
+    QVERIFY(!w.runActive && w.isEnabled());
+
+    Run run;
+    runSession(w, driver, run, 40, [&](int answered) {
+        if (answered == 3)
+            pactl({QStringLiteral("set-sink-volume"), QStringLiteral("tarquel_capture"), QStringLiteral("60%")});
+    });
+    pactl({QStringLiteral("set-sink-volume"), QStringLiteral("tarquel_capture"), QStringLiteral("100%")});
+    if (QTest::currentTestFailed())
+        return;
+    QFile journal(w.trialJournal.filePath());
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(journal.readAll());
+    const QRegularExpression volume(QStringLiteral("\n# output device volume\t(\\S+) 100 % \\(0\\.00 dB\\)\n"));
+    const QRegularExpressionMatch header = volume.match(text);
+    QVERIFY2(header.hasMatch(), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("\n# output device muted\tno\n")));
+    const QString channel = header.captured(1);
+    const QRegularExpression note(QStringLiteral("\n# trial (\\d+): the output device's volume changed from ")
+                                  + channel + QStringLiteral(" 100 % \\(0\\.00 dB\\) to ") + channel
+                                  + QStringLiteral(" 60 % \\(-13\\.31 dB\\)\n(\\d+)\t"));
+    const QRegularExpressionMatch noted = note.match(text);
+    QVERIFY2(noted.hasMatch(), qPrintable(text));
+    QCOMPARE(noted.captured(1), noted.captured(2));   // before the row of the trial it names
+    QVERIFY(noted.captured(1).toInt() >= 4);
+    QVERIFY(w.noticeArea->notices().join(QLatin1Char('\n')).contains(QStringLiteral("volume changed from")));
+    driver.answerMessage(QMessageBox::Yes);
+    QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
+}
+
+// "Calibrate level" plays 1000 Hz at -20 dBFS RMS through the output, as
+// the recording shows; the reading stored for the output gives the next
+// run's summary its levels in dB SPL.
+void MainWindowTester::calibrationToneAndLevels()
+{
+    MainWindow w;
+    w.show();
+    ModalDriver driver;
+    w.trialOrderSeedFixed = true;
+    w.trialOrderSeed = referenceTrialOrderSeed;
+    w.trialJournalFolder = dir.filePath(QStringLiteral("calibration-sessions"));
+    const QString folder = dir.filePath(QStringLiteral("calibration"));
+    makeFolder(folder, 3, stimulusRate / 20);
+    driver.chooseFolder(folder);
+    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+
+    const qint64 from = qint64(capture.samples().size());
+    driver.handle([](QWidget *widget) {
+        auto *dialog = qobject_cast<CalibrationDialog *>(widget);
+        if (!dialog)
+            return false;
+        dialog->toneButton()->click();
+        // Played for 1.5 s, then stopped; the meter said 84.0 dB SPL.
+        QTimer::singleShot(1500, dialog, [dialog] {
+            dialog->toneButton()->click();
+            dialog->firstReading()->setValue(84.0);
+            dialog->save();
+            dialog->reject();
+        });
+        return true;
+    });
+    w.calibrateLevel();
+    QCOMPARE(driver.pending(), 0);
+    QTest::qWait(300);
+
+    // The tone in the recording: its middle second, away from its edges.
+    const std::vector<float> recorded = capture.samples();
+    const auto regions = SoundFinder::soundRegions(recorded, from, 1e-4f, sinkRate / 100);
+    QCOMPARE(int(regions.size()), 1);
+    const qint64 length = regions.front().second - regions.front().first;
+    QVERIFY2(length > sinkRate, qPrintable(QString::number(length)));
+    const qint64 first = regions.front().first + sinkRate / 10;
+    const qint64 count = sinkRate;
+    std::vector<double> middle(recorded.begin() + first, recorded.begin() + first + count);
+    const double rms = rmsDbfs(middle.data(), count);
+    QVERIFY2(std::abs(rms - (-20.0)) < 0.05, qPrintable(QString::number(rms)));
+    int rising = 0;
+    for (qint64 i = 1; i < count; ++i) {
+        if (middle[size_t(i - 1)] < 0.0 && middle[size_t(i)] >= 0.0)
+            ++rising;
+    }
+    QVERIFY2(std::abs(rising - 1000) <= 1, qPrintable(QString::number(rising)));
+
+    w.lineEditSilentInterval->setText(QStringLiteral("100"));
+    w.checkBoxSaveData->setChecked(false);
+    Run run;
+    runSession(w, driver, run, 20);
+    if (QTest::currentTestFailed())
+        return;
+    QFile summary(summaryPathBeside(w.trialJournal.filePath()));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(summary.readAll()).split(QStringLiteral("\r\n"));
+    const int header = lines.indexOf(QRegularExpression(QStringLiteral("^sound file\t.*")));
+    QVERIFY(header >= 0);
+    const QStringList columns = lines[header].split(QLatin1Char('\t'));
+    const int rmsColumn = columns.indexOf(QStringLiteral("RMS (dBFS)"));
+    const int levelColumn = columns.indexOf(QStringLiteral("level (dB SPL)"));
+    QVERIFY(rmsColumn > 0 && levelColumn == rmsColumn + 1);
+    for (int i = header + 1; i < header + 4; ++i) {
+        const QStringList fields = lines[i].split(QLatin1Char('\t'));
+        // The chirps are 6000 / 32768 in amplitude: about -17.8 dBFS.
+        const double fileRms = fields[rmsColumn].toDouble();
+        QVERIFY2(fileRms > -19.0 && fileRms < -17.0, qPrintable(lines[i]));
+        QVERIFY(std::abs(fields[levelColumn].toDouble() - (84.0 + fileRms + 20.0)) < 1e-6);
+    }
+    QFile journal(w.trialJournal.filePath());
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    QVERIFY(journal.readAll().contains("\n# calibration\t1000 Hz at -20.0 dBFS RMS\t84.0 dB SPL\tA\t"));
     driver.answerMessage(QMessageBox::Yes);
     QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
 }

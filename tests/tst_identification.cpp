@@ -1,4 +1,5 @@
 #include "analysis/Identification.h"
+#include "calibration/Calibration.h"
 
 #include <QtTest>
 
@@ -113,15 +114,26 @@ void IdentificationTest::summaryOfARun()
     QCOMPARE(files[2].n, 0);
     QCOMPARE(meanReactionTimeMs(answers), 400.0);
 
+    // The levels: a calibrated output gives each file's RMS and level; a
+    // file of silence has no RMS worth a level; without a calibration both
+    // are NA.
+    QVector<FileSummary> withLevels = files;
+    Calibration calibration;
+    calibration.device = QStringLiteral("booth");
+    calibration.readingsDbSpl = {84.0};
+    withLevels[0].rmsDbfs = -18.0;
+    withLevels[0].levelDbSpl = calibration.levelDbSpl(withLevels[0].rmsDbfs);
+    withLevels[1].rmsDbfs = -std::numeric_limits<double>::infinity();
+    withLevels[1].levelDbSpl = calibration.levelDbSpl(withLevels[1].rmsDbfs);
     const LogisticFit fit = fitLogistic(binomialRows(files));
-    QCOMPARE(summaryFileBytes(files, fit, false),
+    QCOMPARE(summaryFileBytes(withLevels, fit, false),
              QByteArray("# fit\tnot estimable: fewer than 3 sound files have answers\r\n"
                         "# sound-file number\tlisting order\r\n"
                         "sound file\tnumber\tn\tnT2\tnT4\tproportion Tone 2\tmean reaction time (ms)"
-                        "\tmedian reaction time (ms)\r\n"
-                        "a.wav\t1\t3\t2\t1\t0.6666666667\t450\t450\r\n"
-                        "b.wav\t2\t2\t1\t1\t0.5\t325\t325\r\n"
-                        "c.wav\t3\t0\t0\t0\tNA\tNA\tNA\r\n"));
+                        "\tmedian reaction time (ms)\tRMS (dBFS)\tlevel (dB SPL)\r\n"
+                        "a.wav\t1\t3\t2\t1\t0.6666666667\t450\t450\t-18\t86\r\n"
+                        "b.wav\t2\t2\t1\t1\t0.5\t325\t325\t-inf\tNA\r\n"
+                        "c.wav\t3\t0\t0\t0\tNA\tNA\tNA\tNA\tNA\r\n"));
     QCOMPARE(summaryPathBeside("/data/S01_practice001.txt"), QStringLiteral("/data/S01_practice001_summary.tsv"));
 }
 

@@ -172,9 +172,19 @@ void ResultsFileTest::journalOfAGraphServer()
     header.startTime = QDateTime(QDate(2026, 12, 8), QTime(9, 0), QTimeZone(0));
     header.audioOutput = {"libpipewire", "PipeWire 0.3.65", "alsa_output.usb (Booth)", 48000, true, "100 %",
                           48000, 1024, QString()};
+    header.outputDevice.known = true;
+    header.outputDevice.channels = {{"front-left", 60.0, volumePercentToDb(60.0)}, {"front-right", 60.0, volumePercentToDb(60.0)}};
+    header.outputDevice.portName = "analog-output-headphones";
+    header.outputDevice.portDescription = "Headphones";
+    header.calibration = "1000 Hz at -20.0 dBFS RMS\t84.0 dB SPL\tA\t2026-12-08T10:30:00+01:00";
     QVERIFY(journalHeaderText(header).contains("\n# audio output\tlibpipewire\tPipeWire 0.3.65\talsa_output.usb (Booth)"
                                                "\t48000\tresampled by the server\tvolume 100 %\tgraph rate 48000 Hz"
-                                               "\tcycle 1024 samples\n"));
+                                               "\tcycle 1024 samples\n"
+                                               "# output device volume\tfront-left 60 % (-13.31 dB)\tfront-right 60 % "
+                                               "(-13.31 dB)\n# output device muted\tno\n"
+                                               "# output device port\tanalog-output-headphones (Headphones)\n"
+                                               "# calibration\t1000 Hz at -20.0 dBFS RMS\t84.0 dB SPL\tA"
+                                               "\t2026-12-08T10:30:00+01:00\n"));
 }
 
 void ResultsFileTest::deviceStallNotes_data()
@@ -241,7 +251,12 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY(lines.contains("# trial order seed\t3499211612"));
     QVERIFY(lines.contains("# trial order (sound-file index from 0)\t1\t0\t0\t0\t1\t1"));
     QVERIFY(lines.contains("# sampling rate (Hz)\t44100"));
-    // A server without a processing graph has neither its rate nor a cycle.
+    // A server without a processing graph has neither its rate nor a cycle;
+    // a device whose state no server gave is NA throughout, with no
+    // calibration line.
+    QVERIFY(lines.contains("# output device volume\tNA"));
+    QVERIFY(lines.contains("# output device port\tNA"));
+    QVERIFY(std::none_of(lines.begin(), lines.end(), [](const QByteArray &l) { return l.startsWith("# calibration"); }));
     QVERIFY(lines.contains("# audio output\tlibpulse\tpulseaudio 16.1\tout (Speakers)\t48000\tresampled by the server"
                            "\tvolume 100 %\tgraph rate NA\tcycle NA"));
     QVERIFY(lines.contains("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\tsound onset (ms)"

@@ -8,6 +8,7 @@
 #include "common/WindowPlacement.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
+#include "subject/KeyboardFocusWatch.h"
 #include "subject/SubjectWindow.h"
 
 #include <QCheckBox>
@@ -22,6 +23,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 void MainWindow::on_pushButtonPractice_clicked()
@@ -66,11 +68,14 @@ void MainWindow::on_pushButtonGo_clicked()
     connect(this, SIGNAL(soundPlaying(int)), subjectWindow, SLOT(updateSubjectWindow(int)));
     connect(this, SIGNAL(doneDataCollection(qreal,qreal,qint32)),
             subjectWindow, SLOT(finishExperiment(qreal,qreal,qint32)));
+    connect(subjectWindow->keyboardFocus(), &KeyboardFocusWatch::focusChanged, this,
+            &MainWindow::listenerFocusChanged);
 
     runActive = true;
     runAnswers.clear();
     breakStartNs = 0;
     runStartNs = monotonicNowNs();
+    answerTimes = subjectWindow->answerTimeSource();
     openTrialJournal();
     // A chosen screen that is no longer connected gets the default window.
     if (showListenerWindow(subjectWindow, labOptions->listenerScreen(), this).fellBack)
@@ -105,6 +110,24 @@ void MainWindow::closeEvent(QCloseEvent *event)
         box.exec();
     }
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::listenerFocusChanged(bool hasFocus)
+{
+    if (!runActive)
+        return;
+    // Said at once, in the notice area, so that the run is never held up.
+    const QString key = QStringLiteral("listener focus");
+    const QString trial = QStringLiteral("Trial %1: ").arg(std::max(trialCounter, 1));
+    if (!hasFocus) {
+        noticeArea->addNotice(trial + QStringLiteral("the listener's window does not have the keyboard focus, so the "
+                                                     "keys 2 and 4 do not reach it. Click into the listener's "
+                                                     "window."),
+                              NoticeArea::Level::Warning, key);
+    } else if (noticeArea->hasNotice(key)) {
+        noticeArea->addNotice(trial + QStringLiteral("the listener's window has the keyboard focus again."),
+                              NoticeArea::Level::Information, key);
+    }
 }
 
 void MainWindow::refreshMainWindow()
@@ -226,6 +249,7 @@ void MainWindow::openTrialJournal()
     header.trialOrderSeed = trialOrderSeed;
     header.trialOrder = trialOrder;
     header.audioOutput = trialPlayer->engine() ? trialPlayer->engine()->outputInfo() : AudioOutputInfo();
+    header.answerTimes = inputTimeSourceName(answerTimes);
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {

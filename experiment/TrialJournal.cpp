@@ -48,8 +48,10 @@ QByteArray journalHeaderText(const JournalHeader &header)
             + audio.device + QLatin1Char('\t') + QString::number(audio.deviceRateHz, 'g', 10) + QLatin1Char('\t')
             + (audio.resampled ? QStringLiteral("resampled by the server") : QStringLiteral("not resampled"))
             + QStringLiteral("\tvolume ") + audio.volume + QLatin1Char('\n');
+    text += headerLine(QStringLiteral("answer times"), header.answerTimes);
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
-                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\n");
+                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted"
+                           "\theld (ms)\n");
     return text.toUtf8();
 }
 
@@ -58,9 +60,10 @@ QByteArray journalRowText(const JournalRow &row)
     // Joined field by field: a file name is never read as a placeholder.
     const auto ms = [](double value) { return QString::number(value, 'f', 2); };
     const QStringList fields{QString::number(row.trialNumber), row.soundFileName, QString::number(row.answer),
-                             ms(row.reactionTimeMs), QString::number(row.sinceRunStartMs), ms(row.soundOnsetMs),
+                             ms(row.reactionTimeMs), ms(row.sinceRunStartMs), ms(row.soundOnsetMs),
                              ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs), row.input,
-                             row.counted ? QStringLiteral("1") : QStringLiteral("0")};
+                             row.counted ? QStringLiteral("1") : QStringLiteral("0"),
+                             row.heldMs < 0 ? QStringLiteral("NA") : ms(row.heldMs)};
     return (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();
 }
 

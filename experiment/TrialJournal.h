@@ -24,6 +24,8 @@ struct JournalHeader
     quint32 trialOrderSeed = 0;
     QVector<qint32> trialOrder;    // sound-file indices from 0, presentation order
     AudioOutputInfo audioOutput;   // what plays the sounds
+    // What timed the answers: "XInput2 raw events", "evdev" or "window-system time".
+    QString answerTimes;
 };
 
 // One answer as the journal stores it.
@@ -32,8 +34,8 @@ struct JournalRow
     qint32 trialNumber = 0;        // from 1
     QString soundFileName;
     qint32 answer = 0;             // 2 or 4
-    double reactionTimeMs = 0.0;   // from the sound's estimated end to the answer
-    qint64 sinceRunStartMs = 0;    // milliseconds since "Go", when the answer came
+    double reactionTimeMs = 0.0;   // from the sound's estimated end to the answer's press
+    double sinceRunStartMs = 0;    // milliseconds since "Go", when the answer was given
     // The trial's sound at the device, as the audio engine estimated it when
     // it placed the sound: milliseconds since "Go".
     double soundOnsetMs = 0.0;
@@ -42,6 +44,7 @@ struct JournalRow
     double outputLatencyMs = 0.0;  // the output latency in use
     QString input = QStringLiteral("mouse");   // how the answer was given: "mouse" or "key"
     bool counted = true;           // false: an answer to silence played for a broken file
+    double heldMs = -1.0;          // press to release of a click; negative: none ("NA")
 };
 
 // The text of a journal: header lines start with "# ", then a line of column

@@ -9,12 +9,14 @@ packages=(
   cmake g++ make pkg-config ccache
   qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins
   libpulse-dev pulseaudio pulseaudio-utils
+  libx11-dev libxi-dev
 )
 for option in "$@"; do
   case $option in
   --tests)
     packages+=(
       sox espeak-ng xvfb xauth
+      libxtst-dev x11-xkb-utils
       libbenchmark-dev libfftw3-dev libsndfile1-dev
       clang libclang-rt-dev
       dpkg-dev file

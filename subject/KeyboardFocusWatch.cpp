@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QWidget>
+#include <QWindow>
 
 KeyboardFocusWatch::KeyboardFocusWatch(QWidget *window)
     : QObject(window)
@@ -22,11 +23,20 @@ void KeyboardFocusWatch::ask()
 {
     if (!window->isVisible())
         return;
-    if (!window->isActiveWindow()) {
-        window->raise();
-        window->activateWindow();
-    }
     grace.start();
+    if (window->isActiveWindow())
+        return;
+    // A window not yet on the screen cannot take the focus (X refuses it
+    // without a window manager): asked again when it is exposed.
+    QWindow *handle = window->windowHandle();
+    if (handle && !handle->isExposed()) {
+        if (!askWhenExposed)
+            handle->installEventFilter(this);
+        askWhenExposed = true;
+        return;
+    }
+    window->raise();
+    window->activateWindow();
 }
 
 void KeyboardFocusWatch::check()
@@ -40,6 +50,15 @@ void KeyboardFocusWatch::check()
 
 bool KeyboardFocusWatch::eventFilter(QObject *watched, QEvent *event)
 {
+    if (askWhenExposed && event->type() == QEvent::Expose && watched == window->windowHandle()
+        && window->windowHandle()->isExposed()) {
+        askWhenExposed = false;
+        watched->removeEventFilter(this);
+        if (!window->isActiveWindow()) {
+            window->raise();
+            window->activateWindow();
+        }
+    }
     if (watched == window) {
         switch (event->type()) {
         case QEvent::WindowActivate:

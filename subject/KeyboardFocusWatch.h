@@ -40,6 +40,7 @@ private:
     QWidget *window;
     QTimer grace;
     bool missingSaid = false;
+    bool askWhenExposed = false;   // asked before the window was on the screen
 };
 
 #endif // KEYBOARDFOCUSWATCH_H

@@ -56,6 +56,9 @@ SubjectWindow::SubjectWindow(QWidget *parent)
 
 SubjectWindow::~SubjectWindow()
 {
+    // Going, the window loses the focus: nobody is to hear of that.
+    delete focusWatch;
+    focusWatch = nullptr;
     // The widgets first (each leaves the central widget and the layout as it
     // goes), then the layout, then the central widget, taken back from the
     // window so that it is freed here and only here.
@@ -252,12 +255,15 @@ void SubjectWindow::showEvent(QShowEvent *event)
 
 bool SubjectWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    auto *button = static_cast<QPushButton *>(watched);
     const QEvent::Type type = event->type();
-
-    if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick
-         && type != QEvent::MouseButtonRelease)
-        || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton || !button->isEnabled())
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
+        return QMainWindow::eventFilter(watched, event);
+    QPushButton *button = nullptr;
+    for (QPushButton *candidate : {pushButtonChoice2, pushButtonChoice4, pushButtonIAmReady}) {
+        if (watched == candidate)
+            button = candidate;
+    }
+    if (!button || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton || !button->isEnabled())
         return QMainWindow::eventFilter(watched, event);
 
     // A press; or a double click, which Qt's widgets get instead of the

@@ -152,3 +152,4 @@ InputStamp AnswerInput::timeOf(const QInputEvent *event)
         return {windowNs, InputTimeSource::WindowSystem};
     return {arrivalNs, InputTimeSource::Arrival};
 }
+

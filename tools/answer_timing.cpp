@@ -214,8 +214,12 @@ public:
             figures.onsetRequest.push_back(double(trueOnset - requested) / 1e6);
         }
         figures.trials += trials;
-        figures.stamped += trials - int(QString::fromUtf8(readAll(w.trialJournal.filePath()))
-                                            .count(QStringLiteral(": answer timed ")));
+        const QString journalText = QString::fromUtf8(readAll(w.trialJournal.filePath()));
+        figures.stamped += trials - int(journalText.count(QStringLiteral(": answer timed ")));
+        for (const QString &line : journalText.split(QLatin1Char('\n'))) {
+            if (line.contains(QStringLiteral(": answer timed ")))
+                std::printf("  %s\n", qPrintable(line));
+        }
         std::printf("  run: %d trials, answer times: %s; %d stretch(es) of recording\n", trials,
                     qPrintable(inputTimeSourceName(subject->answerTimeSource())), capture.stretchCount());
         driver.answerMessage(QMessageBox::Yes);

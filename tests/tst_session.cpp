@@ -226,6 +226,12 @@ void MainWindowTester::answersAreCountedAndJournaled()
     const QStringList rows = journalRows(journal);
     QCOMPARE(rows.first().section(QLatin1Char('\t'), 0, 2), QStringLiteral("1\ta.wav\t2"));
     QCOMPARE(rows.last().section(QLatin1Char('\t'), 0, 2), QStringLiteral("9\tc.wav\t4"));
+    // Answers made inside the program carry no time of their own: each is
+    // timed at its arrival, and says so before its row.
+    QVERIFY(text.contains(QRegularExpression(
+        QStringLiteral("\n# answer times\t(evdev|XInput2 raw events|window-system time)\ntrial\t"))));
+    QCOMPARE(text.count(QStringLiteral(": answer timed at its arrival in the program\n")), 9);
+    QVERIFY(text.contains(QStringLiteral("\n# trial 9: answer timed at its arrival in the program\n9\tc.wav\t4\t")));
 }
 
 void MainWindowTester::invalidResponseWarns()

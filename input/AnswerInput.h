@@ -51,6 +51,7 @@ private:
     InputEventLog events;
     std::unique_ptr<EvdevSource> evdev;
     std::unique_ptr<XInputRawSource> xinput;
+    bool windowSystemEvents = true;   // false: no event comes from a window system
 };
 
 #endif // ANSWERINPUT_H

@@ -180,11 +180,9 @@ public:
         }
 
         // The journal's rows, in order.
-        QFile file(w.trialJournal.filePath());
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
+        const QString journalText = QString::fromUtf8(readAll(w.trialJournal.filePath()));
         std::vector<double> reactionMsJournal;
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        for (const QString &line : journalText.split(QLatin1Char('\n'))) {
             const QStringList fields = line.split(QLatin1Char('\t'));
             if (!line.startsWith(QLatin1Char('#')) && fields.size() >= 12 && fields[0] != QLatin1String("trial"))
                 reactionMsJournal.push_back(fields[3].toDouble());
@@ -214,7 +212,6 @@ public:
             figures.onsetRequest.push_back(double(trueOnset - requested) / 1e6);
         }
         figures.trials += trials;
-        const QString journalText = QString::fromUtf8(readAll(w.trialJournal.filePath()));
         figures.stamped += trials - int(journalText.count(QStringLiteral(": answer timed ")));
         for (const QString &line : journalText.split(QLatin1Char('\n'))) {
             if (line.contains(QStringLiteral(": answer timed ")))

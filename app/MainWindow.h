@@ -5,6 +5,7 @@
 #include "app/RememberedSettings.h"
 #include "app/SessionSettings.h"
 #include "experiment/TrialJournal.h"
+#include "input/InputTime.h"
 #include "wav/WavFile.h"
 
 #include <QAudio>
@@ -131,7 +132,9 @@ private:
     void abandonRun();
     void stopRunFromMainWindow();
     void openTrialJournal();
-    void journalAnswer(qint32 answer, double reactionTimeMs);
+    void journalAnswer(qint32 answer, double reactionTimeMs, const AnswerTiming &answerTiming);
+    // The listener's window has lost the keyboard focus, or has it again.
+    void listenerFocusChanged(bool hasFocus);
     bool breakIsDue() const;
     void startBreak();
     void endBreak();
@@ -271,6 +274,7 @@ private:
     // Times on the monotonic clock, nanoseconds.
     qint64 runStartNs = 0;             // "Go"
     qint64 soundReferenceNs = 0;       // the last message from the listener: the next sound counts from it
+    InputTimeSource answerTimes = InputTimeSource::WindowSystem;   // what times this run's answers
     qint64 scheduledOnsetNs = 0;       // when the next sound is due at the device
     QString audioDevice;               // the output to open; empty: the audio server's default
     RememberedSettings remembered;     // as last read or written

@@ -82,3 +82,12 @@ QStringList NoticeArea::notices() const
         texts.append(line.label->text());
     return texts;
 }
+
+bool NoticeArea::hasNotice(const QString &key) const
+{
+    for (const Line &line : lines) {
+        if (line.key == key)
+            return true;
+    }
+    return false;
+}

@@ -29,6 +29,7 @@ public:
     void clear();
 
     QStringList notices() const;
+    bool hasNotice(const QString &key) const;
     int count() const { return int(lines.size()); }
 
 private:

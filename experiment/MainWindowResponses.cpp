@@ -13,10 +13,14 @@
 
 void MainWindow::updateMainwindow(int response)
 {
-    // The moment the listener's message reaches this window: the reaction
-    // time ends here, and the next sound's delay counts from here, so that
-    // the loading and drawing below do not lengthen the silent interval.
-    const qint64 arrivalNs = monotonicNowNs();
+    // When the listener's window timed the message where the input arrived:
+    // the reaction time ends at the press, and the next sound's delay counts
+    // from the moment the message was given (a click's release, a key's
+    // press), so that neither a busy GUI thread nor the loading and drawing
+    // below change them. A message from elsewhere is timed as it arrives.
+    AnswerTiming timing = subjectWindow ? subjectWindow->lastAnswer() : AnswerTiming();
+    if (!timing.valid)
+        timing = AnswerTiming::atArrival(monotonicNowNs());
     soundsPlayed = 0;
 
     if (response == 0) {
@@ -24,7 +28,7 @@ void MainWindow::updateMainwindow(int response)
         // The start of the run, or the end of a break: timing resumes from
         // the press.
         endBreak();
-        soundReferenceNs = arrivalNs;
+        soundReferenceNs = timing.given.ns;
         scheduleNextSound();
         return;
     }
@@ -39,8 +43,8 @@ void MainWindow::updateMainwindow(int response)
     if (!runActive || currentSoundIndex < 0 || currentSoundIndex >= settings.soundFiles.size())
         return;
 
-    const double reactionTimeMs = trialPlayer->reactionTimeMs(arrivalNs);
-    soundReferenceNs = arrivalNs;
+    const double reactionTimeMs = trialPlayer->reactionTimeMs(timing.press.ns);
+    soundReferenceNs = timing.given.ns;
     qDebug().nospace() << "response: " << response;
 
     // An answer to silence played for a file that broke after the folder was
@@ -61,7 +65,7 @@ void MainWindow::updateMainwindow(int response)
 
     // On disk before anything else happens, so that a crash from here on
     // loses no answer.
-    journalAnswer(response, reactionTimeMs);
+    journalAnswer(response, reactionTimeMs, timing);
 
     updateTrendChart();
 
@@ -112,10 +116,19 @@ void MainWindow::finishDataCollection()
         writeResultsFile();
 }
 
-void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
+void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs, const AnswerTiming &answerTiming)
 {
     if (!trialJournal.isOpen())
         return;
+    // An answer timed less precisely than the header says: made inside the
+    // program (no time of its own), or missed by the better source.
+    if (answerTiming.press.source > answerTimes) {
+        trialJournal.appendNote(QStringLiteral("trial ") + QString::number(trialCounter)
+                                + (answerTiming.press.source == InputTimeSource::Arrival
+                                       ? QStringLiteral(": answer timed at its arrival in the program")
+                                       : QStringLiteral(": answer timed by ")
+                                             + inputTimeSourceName(answerTiming.press.source)));
+    }
     // A trial whose file broke after the folder was checked played silence;
     // the note tells whoever analyses the rows to leave that answer out.
     if (!trialSoundProblem.isEmpty()) {
@@ -165,14 +178,14 @@ void MainWindow::journalAnswer(qint32 answer, double reactionTimeMs)
     row.soundFileName = settings.soundFiles.at(currentSoundIndex).fileName;
     row.answer = answer;
     row.reactionTimeMs = reactionTimeMs;
-    row.sinceRunStartMs = (monotonicNowNs() - runStartNs) / 1'000'000;
+    row.sinceRunStartMs = double(answerTiming.given.ns - runStartNs) / 1e6;
     row.soundOnsetMs = double(timing.onsetNs - runStartNs) / 1e6;
     row.soundEndMs = double(timing.endNs - runStartNs) / 1e6;
     row.onsetErrorMs = double(timing.onsetErrorNs()) / 1e6;
     row.outputLatencyMs = double(timing.latencyNs) / 1e6;
-    row.input = subjectWindow && subjectWindow->lastInput() == SubjectWindow::Input::Key ? QStringLiteral("key")
-                                                                                          : QStringLiteral("mouse");
+    row.input = answerTiming.byKey ? QStringLiteral("key") : QStringLiteral("mouse");
     row.counted = trialSoundProblem.isEmpty();
+    row.heldMs = answerTiming.heldMs();
     if (trialJournal.append(row))
         return;
     qWarning() << "The trial journal could not be written:" << trialJournal.filePath();

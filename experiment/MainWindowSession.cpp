@@ -9,6 +9,7 @@
 #include "common/WindowPlacement.h"
 #include "experiment/TrialOrder.h"
 #include "experiment/TrialPlayer.h"
+#include "subject/KeyboardFocusWatch.h"
 #include "subject/SubjectWindow.h"
 
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -100,11 +102,14 @@ void MainWindow::on_pushButtonGo_clicked()
     connect(this, SIGNAL(soundPlaying(int)), subjectWindow, SLOT(updateSubjectWindow(int)));
     connect(this, SIGNAL(doneDataCollection(qreal,qreal,qint32)),
             subjectWindow, SLOT(finishExperiment(qreal,qreal,qint32)));
+    connect(subjectWindow->keyboardFocus(), &KeyboardFocusWatch::focusChanged, this,
+            &MainWindow::listenerFocusChanged);
 
     runActive = true;
     runAnswers.clear();
     breakStartNs = 0;
     runStartNs = monotonicNowNs();
+    answerTimes = subjectWindow->answerTimeSource();
     openTrialJournal();
     showListenerWindow(subjectWindow, listenerScreen, this);
 }
@@ -136,6 +141,24 @@ void MainWindow::closeEvent(QCloseEvent *event)
         box.exec();
     }
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::listenerFocusChanged(bool hasFocus)
+{
+    if (!runActive)
+        return;
+    // Said at once, in the notice area, so that the run is never held up.
+    const QString key = QStringLiteral("listener focus");
+    const QString trial = QStringLiteral("Trial %1: ").arg(std::max(trialCounter, 1));
+    if (!hasFocus) {
+        noticeArea->addNotice(trial + QStringLiteral("the listener's window does not have the keyboard focus, so the "
+                                                     "keys 2 and 4 do not reach it. Click into the listener's "
+                                                     "window."),
+                              NoticeArea::Level::Warning, key);
+    } else if (noticeArea->hasNotice(key)) {
+        noticeArea->addNotice(trial + QStringLiteral("the listener's window has the keyboard focus again."),
+                              NoticeArea::Level::Information, key);
+    }
 }
 
 void MainWindow::refreshMainWindow()
@@ -264,6 +287,7 @@ void MainWindow::openTrialJournal()
     header.outputDevice = levelWatch->stateAtStart();
     if (levelWatch->calibration().isValid())
         header.calibration = levelWatch->calibration().headerFields();
+    header.answerTimes = inputTimeSourceName(answerTimes);
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {

@@ -73,8 +73,10 @@ QByteArray journalHeaderText(const JournalHeader &header)
     text += headerLine(QStringLiteral("output device port"), device.portText());
     if (!header.calibration.isEmpty())
         text += headerLine(QStringLiteral("calibration"), header.calibration);
+    text += headerLine(QStringLiteral("answer times"), header.answerTimes);
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
-                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\n");
+                           "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted"
+                           "\theld (ms)\n");
     return text.toUtf8();
 }
 
@@ -83,9 +85,10 @@ QByteArray journalRowText(const JournalRow &row)
     // Joined field by field: a file name is never read as a placeholder.
     const auto ms = [](double value) { return QString::number(value, 'f', 2); };
     const QStringList fields{QString::number(row.trialNumber), row.soundFileName, QString::number(row.answer),
-                             ms(row.reactionTimeMs), QString::number(row.sinceRunStartMs), ms(row.soundOnsetMs),
+                             ms(row.reactionTimeMs), ms(row.sinceRunStartMs), ms(row.soundOnsetMs),
                              ms(row.soundEndMs), ms(row.onsetErrorMs), ms(row.outputLatencyMs), row.input,
-                             row.counted ? QStringLiteral("1") : QStringLiteral("0")};
+                             row.counted ? QStringLiteral("1") : QStringLiteral("0"),
+                             row.heldMs < 0 ? QStringLiteral("NA") : ms(row.heldMs)};
     return (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8();
 }
 

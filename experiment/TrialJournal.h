@@ -30,6 +30,8 @@ struct JournalHeader
     AudioOutputInfo audioOutput;   // what plays the sounds
     OutputDeviceState outputDevice;   // its volume, mute state and port at the start
     QString calibration;           // the stored calibration's header fields; empty: none
+    // What timed the answers: "XInput2 raw events", "evdev" or "window-system time".
+    QString answerTimes;
 };
 
 // One answer as the journal stores it.
@@ -38,8 +40,8 @@ struct JournalRow
     qint32 trialNumber = 0;        // from 1
     QString soundFileName;
     qint32 answer = 0;             // 2 or 4
-    double reactionTimeMs = 0.0;   // from the sound's estimated end to the answer
-    qint64 sinceRunStartMs = 0;    // milliseconds since "Go", when the answer came
+    double reactionTimeMs = 0.0;   // from the sound's estimated end to the answer's press
+    double sinceRunStartMs = 0;    // milliseconds since "Go", when the answer was given
     // The trial's sound at the device, as the audio engine estimated it when
     // it placed the sound: milliseconds since "Go".
     double soundOnsetMs = 0.0;
@@ -48,6 +50,7 @@ struct JournalRow
     double outputLatencyMs = 0.0;  // the output latency in use
     QString input = QStringLiteral("mouse");   // how the answer was given: "mouse" or "key"
     bool counted = true;           // false: an answer to silence played for a broken file
+    double heldMs = -1.0;          // press to release of a click; negative: none ("NA")
 };
 
 // The text of a journal: header lines start with "# ", then a line of column

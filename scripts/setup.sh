@@ -10,6 +10,7 @@ packages=(
   cmake g++ make pkg-config ccache
   qtbase5-dev libqt5charts5-dev qtmultimedia5-dev libqt5multimedia5-plugins libqt5svg5-dev
   libpulse-dev pulseaudio pulseaudio-utils libpipewire-0.3-dev
+  libx11-dev libxi-dev
 )
 # cpack's Debian generator reads the program's libraries with `file` and
 # its dependencies with dpkg-shlibdeps.
@@ -23,6 +24,7 @@ for option in "$@"; do
     # locales: the sources localedef makes a Latin-1 locale from.
     packages+=(
       sox espeak-ng xvfb xauth
+      libxtst-dev x11-xkb-utils
       libbenchmark-dev libfftw3-dev libsndfile1-dev
       clang libclang-rt-dev
       locales

@@ -1,6 +1,10 @@
 #include "subject/SubjectWindow.h"
 
+#include "audio/AudioEngine.h"
 #include "common/WindowPlacement.h"
+#include "input/AnswerInput.h"
+#include "input/AnswerKeys.h"
+#include "subject/KeyboardFocusWatch.h"
 #include "subject/ResultText.h"
 
 #include <QCloseEvent>
@@ -8,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 
 namespace {
@@ -33,6 +38,8 @@ SubjectWindow::SubjectWindow(QWidget *parent)
     , labelKeys(new QLabel(QStringLiteral("Keys: 2 = Tone 2, 4 = Tone 4, Space or Enter = I am ready")))
     , gridLayout(new QGridLayout)
     , widgetCentral(new QWidget)
+    , answerInput(&AnswerInput::shared())
+    , focusWatch(new KeyboardFocusWatch(this))
 {
     // Connected here by signature only; no widget has an object name, so no
     // slot is connected a second time by name.
@@ -42,10 +49,16 @@ SubjectWindow::SubjectWindow(QWidget *parent)
     connect(pushButtonChoice4, SIGNAL(clicked(bool)), this, SLOT(on_pushButtonChoice4_clicked()));
 
     setupLayout();
+
+    for (QPushButton *button : {pushButtonChoice2, pushButtonChoice4, pushButtonIAmReady})
+        button->installEventFilter(this);
 }
 
 SubjectWindow::~SubjectWindow()
 {
+    // Going, the window loses the focus: nobody is to hear of that.
+    delete focusWatch;
+    focusWatch = nullptr;
     // The widgets first (each leaves the central widget and the layout as it
     // goes), then the layout, then the central widget, taken back from the
     // window so that it is freed here and only here.
@@ -125,8 +138,9 @@ void SubjectWindow::on_pushButtonIAmReady_clicked()
     pushButtonIAmReady->hide();
     pushButtonDone->hide();
     labelBreak->hide();
+    answer = takeTiming(pushButtonIAmReady);
     emit subjectResponded(0);
-    input = Input::Mouse;
+    answer = AnswerTiming();
 }
 
 void SubjectWindow::enableAllChoiceButtons()
@@ -151,6 +165,10 @@ void SubjectWindow::updateSubjectWindow(int index)
     pushButtonChoice2->setEnabled(true);
     pushButtonChoice4->setEnabled(true);
     setEnabled(true);
+    // Stamped as it happens: a press stamped before this moment was made
+    // before the buttons came on, whenever it is handled.
+    buttonsOnNs = monotonicNowNs();
+    focusWatch->ask();
 }
 
 void SubjectWindow::on_pushButtonChoice2_clicked()
@@ -158,15 +176,17 @@ void SubjectWindow::on_pushButtonChoice2_clicked()
     // One answer per trial: the window stays disabled until the next sound
     // has ended.
     setEnabled(false);
+    answer = takeTiming(pushButtonChoice2);
     emit subjectResponded(2);
-    input = Input::Mouse;
+    answer = AnswerTiming();
 }
 
 void SubjectWindow::on_pushButtonChoice4_clicked()
 {
     setEnabled(false);
+    answer = takeTiming(pushButtonChoice4);
     emit subjectResponded(4);
-    input = Input::Mouse;
+    answer = AnswerTiming();
 }
 
 void SubjectWindow::finishExperiment(qreal threshold, qreal reactionTime, qint32 mainParameter)
@@ -202,10 +222,12 @@ void SubjectWindow::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    const int key = event->key();
+    const InputStamp stamp = answerInput->timeOf(event);
     QPushButton *button = nullptr;
-    if (key == Qt::Key_2 || key == Qt::Key_4) {
-        button = key == Qt::Key_2 ? pushButtonChoice2 : pushButtonChoice4;
+    const int key = event->key();
+    const int choice = answerForKey(AnswerInput::xKeycode(event), key, event->text());
+    if (choice != 0) {
+        button = choice == 2 ? pushButtonChoice2 : pushButtonChoice4;
     } else if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
         button = pushButtonIAmReady;
     }
@@ -215,8 +237,76 @@ void SubjectWindow::keyPressEvent(QKeyEvent *event)
         return;
     }
     event->accept();
-    input = Input::Key;
+    if (button != pushButtonIAmReady && stamp.latestNs() < buttonsOnNs)
+        return;   // pressed before the answer buttons came on
+    click.valid = true;
+    click.press = stamp;
+    click.given = stamp;
+    click.byKey = true;
+    clickButton = button;
     button->click();
+}
+
+void SubjectWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    focusWatch->ask();
+}
+
+bool SubjectWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonRelease)
+        return QMainWindow::eventFilter(watched, event);
+    QPushButton *button = nullptr;
+    for (QPushButton *candidate : {pushButtonChoice2, pushButtonChoice4, pushButtonIAmReady}) {
+        if (watched == candidate)
+            button = candidate;
+    }
+    if (!button || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton || !button->isEnabled())
+        return QMainWindow::eventFilter(watched, event);
+
+    // A press; or a double click, which Qt's widgets get instead of the
+    // press that made it (and which the button takes as a press).
+    if (type != QEvent::MouseButtonRelease) {
+        const quint64 windowTimeMs = quint64(static_cast<QInputEvent *>(event)->timestamp());
+        if (type == QEvent::MouseButtonDblClick && windowTimeMs == pressWindowTimeMs)
+            return pressRejected;   // a platform that sent both: that press is judged
+        pressWindowTimeMs = windowTimeMs;
+        // A new press: whatever an earlier one left behind is over.
+        clickButton = nullptr;
+        click = AnswerTiming();
+        const InputStamp stamp = answerInput->timeOf(static_cast<QMouseEvent *>(event));
+        pressRejected = button != pushButtonIAmReady && stamp.latestNs() < buttonsOnNs;
+        pressedButton = pressRejected ? nullptr : button;
+        pressStamp = stamp;
+        // Never reaches the button, which therefore never clicks.
+        return pressRejected;
+    }
+
+    // The release: the button clicks if it is still under the mouse.
+    if (button == pressedButton) {
+        click.valid = true;
+        click.press = pressStamp;
+        click.given = answerInput->timeOf(static_cast<QMouseEvent *>(event));
+        click.byKey = false;
+        clickButton = button;
+    }
+    pressedButton = nullptr;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+AnswerTiming SubjectWindow::takeTiming(QPushButton *button)
+{
+    AnswerTiming timing = clickButton == button && click.valid ? click : AnswerTiming::atArrival(monotonicNowNs());
+    clickButton = nullptr;
+    click = AnswerTiming();
+    return timing;
+}
+
+InputTimeSource SubjectWindow::answerTimeSource() const
+{
+    return answerInput->bestSource();
 }
 
 void SubjectWindow::closeEvent(QCloseEvent *event)

@@ -232,14 +232,15 @@ void ResultsFileTest::journalRoundTrip()
     header.trialOrderSeed = referenceTrialOrderSeed;
     header.trialOrder = buildTrialOrder(2, 3, referenceTrialOrderSeed);
     header.audioOutput = {"libpulse", "pulseaudio 16.1", "out (Speakers)", 48000, true, "100 %", 0, 0, QString()};
+    header.answerTimes = "XInput2 raw events";
 
     TrialJournal journal;
     QString reason;
     QVERIFY2(journal.open(dir.filePath("sessions"), header, &reason), qPrintable(reason));
     const QString path = journal.filePath();
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("20261207-090503_S_01_x_practice_2.tsv"));
-    QVERIFY(journal.append({1, "b.wav", 2, 612.25, 1890, 1200.5, 1278.125, 0.015, 105.3, "key"}));
-    QVERIFY(journal.append({2, "a.wav", 4, 433, 3150, 2700, 2750, 0, 98}));
+    QVERIFY(journal.append({1, "b.wav", 2, 612.25, 1890.004, 1200.5, 1278.125, 0.015, 105.3, "key"}));
+    QVERIFY(journal.append({2, "a.wav", 4, 433, 3150, 2700, 2750, 0, 98, "mouse", true, 87.126}));
     // A name is written as it is, whatever it holds ("%3" once became the
     // reaction time); an answer to silence is marked uncounted.
     QVERIFY(journal.append({3, "mix%3.wav", 2, 1.5, 4000, 3900, 3910, 0, 98, "mouse", false}));
@@ -259,11 +260,13 @@ void ResultsFileTest::journalRoundTrip()
     QVERIFY(std::none_of(lines.begin(), lines.end(), [](const QByteArray &l) { return l.startsWith("# calibration"); }));
     QVERIFY(lines.contains("# audio output\tlibpulse\tpulseaudio 16.1\tout (Speakers)\t48000\tresampled by the server"
                            "\tvolume 100 %\tgraph rate NA\tcycle NA"));
+    QVERIFY(lines.contains("# answer times\tXInput2 raw events"));
     QVERIFY(lines.contains("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)\tsound onset (ms)"
-                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted"));
-    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890\t1200.50\t1278.13\t0.01\t105.30\tkey\t1"));
-    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150\t2700.00\t2750.00\t0.00\t98.00\tmouse\t1"));
-    QVERIFY(lines.contains("3\tmix%3.wav\t2\t1.50\t4000\t3900.00\t3910.00\t0.00\t98.00\tmouse\t0"));
+                           "\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\theld (ms)"));
+    // A key's row has no time held; a click's has.
+    QVERIFY(lines.contains("1\tb.wav\t2\t612.25\t1890.00\t1200.50\t1278.13\t0.01\t105.30\tkey\t1\tNA"));
+    QVERIFY(lines.contains("2\ta.wav\t4\t433.00\t3150.00\t2700.00\t2750.00\t0.00\t98.00\tmouse\t1\t87.13"));
+    QVERIFY(lines.contains("3\tmix%3.wav\t2\t1.50\t4000.00\t3900.00\t3910.00\t0.00\t98.00\tmouse\t0\tNA"));
     QVERIFY(lines.contains("# start time\t2026-12-07T09:05:03.000+01:00"));
     QCOMPARE(lines.last(), QByteArray());   // ends with a full line
 

@@ -232,6 +232,12 @@ void MainWindowTester::answersAreCountedAndJournaled()
     const QStringList rows = journalRows(journal);
     QCOMPARE(rows.first().section(QLatin1Char('\t'), 0, 2), QStringLiteral("1\ta.wav\t2"));
     QCOMPARE(rows.last().section(QLatin1Char('\t'), 0, 2), QStringLiteral("9\tc.wav\t4"));
+    // Answers made inside the program carry no time of their own: each is
+    // timed at its arrival, and says so before its row.
+    QVERIFY(text.contains(QRegularExpression(
+        QStringLiteral("\n# answer times\t(evdev|XInput2 raw events|window-system time)\ntrial\t"))));
+    QCOMPARE(text.count(QStringLiteral(": answer timed at its arrival in the program\n")), 9);
+    QVERIFY(text.contains(QStringLiteral("\n# trial 9: answer timed at its arrival in the program\n9\tc.wav\t4\t")));
 }
 
 void MainWindowTester::invalidResponseWarns()
@@ -406,14 +412,15 @@ void MainWindowTester::brokenFileIsNotedInTheJournal()
     const int note = lines.indexOf(QRegularExpression(QStringLiteral("^# trial 2: B\\.wav .*silence was played instead$")));
     QVERIFY2(note > 0, qPrintable(lines.join(QLatin1Char('\n'))));
     QVERIFY(lines.at(note + 1).startsWith(QStringLiteral("2\tB.wav\t4\t")));
-    QVERIFY(lines.at(note - 1).startsWith(QStringLiteral("1\ta.wav\t2\t")));
+    const int previousRow = lines.lastIndexOf(QRegularExpression(QStringLiteral("^1\t.*")), note);
+    QVERIFY(lines.at(previousRow).startsWith(QStringLiteral("1\ta.wav\t2\t")));
     QCOMPARE(journalRows(w.trialJournal.filePath()).size(), 2);
 
     // The answer to that silence is kept in the journal but counted nowhere;
     // the silence lasted as long as the file did when it was checked, at the
     // session's rate.
-    QVERIFY(lines.at(note + 1).endsWith(QStringLiteral("\t0")));
-    QVERIFY(lines.at(note - 1).endsWith(QStringLiteral("\t1")));
+    QCOMPARE(lines.at(note + 1).section(QLatin1Char('\t'), 10, 10), QStringLiteral("0"));
+    QCOMPARE(lines.at(previousRow).section(QLatin1Char('\t'), 10, 10), QStringLiteral("1"));
     QCOMPARE(w.settings.soundFiles[1].nT4, 0);
     QCOMPARE(w.settings.soundFiles[0].nT2, 1);
     QCOMPARE(fake(w)->requests[1].samples.size(), 10000);
@@ -660,8 +667,8 @@ void MainWindowTester::breaksAfterEveryNTrials()
     QCOMPARE(lines.indexOf(breaks[0]), lines.indexOf(QRegularExpression(QStringLiteral("^4\t.*"))) + 1);
     const QStringList rows = journalRows(w.trialJournal.filePath());
     QCOMPARE(rows.size(), 9);
-    QVERIFY(rows[4].endsWith(QStringLiteral("\tkey\t1")));
-    QVERIFY(rows[5].endsWith(QStringLiteral("\tmouse\t1")));
+    QVERIFY(rows[4].endsWith(QStringLiteral("\tkey\t1\tNA")));
+    QVERIFY(rows[5].endsWith(QStringLiteral("\tmouse\t1\tNA")));
 }
 
 // The lab's choices and the last folders come back at the next start; the

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaMethod>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -88,6 +89,7 @@ private slots:
     void closing();
     void keysFollowTheButtonsRules();
     void breakAsksForIAmReady();
+    void eventsMadeInTheProgramAreTimedAtTheirArrival();
 
 private:
     // Runs one step of a run on the window: "ready", "tone2", "tone4" press
@@ -479,6 +481,32 @@ void SubjectWindowTester::breakAsksForIAmReady()
     QCOMPARE(responded.takeFirst().at(0).toInt(), 0);
     QVERIFY(!window.labelBreak->isVisible());
     QVERIFY(window.pushButtonChoice2->isVisible() && !window.pushButtonChoice2->isEnabled());
+}
+
+// Qt Test's own events carry a count of their own as their time, which can
+// read like the clock's (on a computer started minutes ago). An event made
+// inside the program is timed at its arrival whatever its time says, so a
+// click once the buttons are on always answers.
+void SubjectWindowTester::eventsMadeInTheProgramAreTimedAtTheirArrival()
+{
+    SubjectWindow window;
+    window.show();
+    perform(window, QStringLiteral("ready"));
+    perform(window, QStringLiteral("play 1"));
+    perform(window, QStringLiteral("play -1"));
+    AnswerTiming timing;
+    connect(&window, &SubjectWindow::subjectResponded, this, [&] { timing = window.lastAnswer(); });
+    const QPoint centre = window.pushButtonChoice4->rect().center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, centre, window.pushButtonChoice4->mapToGlobal(centre), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        event.setTimestamp(ulong(window.answersOnNs() / 1'000'000 - 5000));   // 5 s before the buttons came on
+        QApplication::sendEvent(window.pushButtonChoice4, &event);
+    }
+    QVERIFY(timing.valid);
+    QCOMPARE(timing.press.source, InputTimeSource::Arrival);
+    QVERIFY(timing.press.ns >= window.answersOnNs());
+    QVERIFY(timing.heldMs() < 0);
 }
 
 QTEST_MAIN(SubjectWindowTester)

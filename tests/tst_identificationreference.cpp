@@ -280,7 +280,7 @@ void IdentificationReferenceTest::summaryOfAFlatListener()
     QCOMPARE(lines[7], QStringLiteral("# degrees of freedom\t3"));
     QCOMPARE(lines[8], QStringLiteral("# sound-file number\tfrom the file names"));
     QVERIFY(!text.contains(QLatin1String("boundary")));
-    QCOMPARE(lines[10], QStringLiteral("a-2.5.wav\t-2.5\t40\t25\t15\t0.625\t400\t400"));
+    QCOMPARE(lines[10], QStringLiteral("a-2.5.wav\t-2.5\t40\t25\t15\t0.625\t400\t400\tNA\tNA"));
     QCOMPARE(summaryNumber(std::numeric_limits<double>::infinity()), QStringLiteral("inf"));
     QCOMPARE(summaryNumber(-std::numeric_limits<double>::infinity()), QStringLiteral("-inf"));
 }

@@ -17,7 +17,10 @@ for file in ./usr/bin/tarquel ./usr/bin/tarquel-report ./usr/share/applications/
   grep -q " $file\$" <<<"$contents" || { echo "missing from $deb: $file" >&2; status=1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-grep -q "libpulse" <<<"$depends" || { echo "no libpulse among the dependencies: $depends" >&2; status=1; }
+# The audio engines and the answer-timing reader.
+for library in libpulse libpipewire libxi; do
+  grep -q "$library" <<<"$depends" || { echo "no $library among the dependencies: $depends" >&2; status=1; }
+done
 # tarquel-report draws its figure through Qt Svg.
 grep -q "svg" <<<"$depends" || { echo "no Qt Svg among the dependencies: $depends" >&2; status=1; }
 # The report command runs from the package's files, without a display.

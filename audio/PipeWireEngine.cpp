@@ -212,6 +212,7 @@ struct PipeWireEngine::Stream
     static void coreError(void *self, uint32_t id, int seq, int res, const char *message);
 
     void pushEvent(const Event &event, bool &wake);
+    void failLater(const QString &reason);
     void retire(int index, bool &wake);
     void tearDown();
 };
@@ -244,6 +245,21 @@ void PipeWireEngine::Stream::pushEvent(const Event &event, bool &wake)
     // what is lost then is a notice, never a sample.
     if (events.push(event))
         wake = true;
+}
+
+// From the loop's thread: the failure reaches the engine on its own thread,
+// unless the stream it came from has been closed by then.
+void PipeWireEngine::Stream::failLater(const QString &reason)
+{
+    QPointer<PipeWireEngine> owner = engine;
+    const quint64 streamGeneration = generation;
+    QMetaObject::invokeMethod(
+        engine,
+        [owner, streamGeneration, reason] {
+            if (owner && owner->d->generation == streamGeneration)
+                owner->reportFailure(reason);
+        },
+        Qt::QueuedConnection);
 }
 
 void PipeWireEngine::Stream::retire(int index, bool &wake)
@@ -402,15 +418,7 @@ void PipeWireEngine::Stream::stateChanged(void *self, pw_stream_state, pw_stream
                                    ? QStringLiteral("the audio server ended the output stream (%1)").arg(d->stateError)
                                    : QStringLiteral("the audio server disconnected the output stream; the output "
                                                     "device may have been removed");
-        QPointer<PipeWireEngine> owner = d->engine;
-        const quint64 generation = d->generation;
-        QMetaObject::invokeMethod(
-            d->engine,
-            [owner, generation, reason] {
-                if (owner && owner->d->generation == generation)
-                    owner->reportFailure(reason);
-            },
-            Qt::QueuedConnection);
+        d->failLater(reason);
     }
     pw_thread_loop_signal(d->loop, false);
 }
@@ -450,15 +458,7 @@ void PipeWireEngine::Stream::coreError(void *self, uint32_t id, int, int res, co
                                                .arg(QString::fromUtf8(message ? message : spa_strerror(res)));
     d->stateError = reason;
     if (d->running) {
-        QPointer<PipeWireEngine> owner = d->engine;
-        const quint64 generation = d->generation;
-        QMetaObject::invokeMethod(
-            d->engine,
-            [owner, generation, reason] {
-                if (owner && owner->d->generation == generation)
-                    owner->reportFailure(reason);
-            },
-            Qt::QueuedConnection);
+        d->failLater(reason);
     }
     pw_thread_loop_signal(d->loop, false);
 }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <numeric>
 #include <time.h>
 
@@ -130,6 +131,7 @@ struct PulseAudioEngine::Stream
     // engine's own thread.
     quint64 generation = 0;
     bool corked = false;
+    bool uncorking = false;   // asked to move again, and not yet confirmed
     bool pipewireServer = false;   // the server is PipeWire's pulse server
     // Progress of the device: the read index, and when it last moved.
     qint64 progressFrames = -1;
@@ -190,6 +192,7 @@ struct PulseAudioEngine::Stream
     static void latencyUpdate(pa_stream *s, void *self);
     static void arrivalChecked(pa_stream *s, int success, void *self);
     static void pieceChecked(pa_stream *s, int success, void *self);
+    static void corkDone(pa_stream *s, int success, void *self);
     static void timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void deadline(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void serverInfo(pa_context *c, const pa_server_info *i, void *self);
@@ -317,6 +320,18 @@ void PulseAudioEngine::Stream::pieceChecked(pa_stream *s, int success, void *sel
     const quint64 id = check.soundId;
     const qint64 offset = check.offset;
     d->notify([id, offset, lost](PulseAudioEngine *owner) { emit owner->soundPartMaybeLost(id, offset, lost); });
+}
+
+void PulseAudioEngine::Stream::corkDone(pa_stream *s, int, void *self)
+{
+    auto *d = static_cast<Stream *>(self);
+    if (d->corked || !d->uncorking)
+        return;
+    d->uncorking = false;
+    d->clock.restart();
+    d->lastReportTimestampUs = -1;
+    if (pa_operation *operation = pa_stream_update_timing_info(s, nullptr, nullptr))
+        pa_operation_unref(operation);
 }
 
 void PulseAudioEngine::Stream::timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self)
@@ -495,7 +510,7 @@ void PulseAudioEngine::Stream::timelineJumped()
 void PulseAudioEngine::Stream::addTimingReport()
 {
     const pa_timing_info *timing = stream ? pa_stream_get_timing_info(stream) : nullptr;
-    if (!timing || timing->read_index_corrupt)
+    if (!timing || timing->read_index_corrupt || corked || uncorking)
         return;
     const qint64 timestampUs = qint64(timing->timestamp.tv_sec) * 1'000'000 + timing->timestamp.tv_usec;
     if (timestampUs == lastReportTimestampUs)
@@ -515,6 +530,13 @@ void PulseAudioEngine::Stream::addTimingReport()
     // as read when it starts; its read index then moves in whole cycles, the
     // greatest common divisor of its steps.
     const qint64 readFrames = timing->read_index / qint64(bytesPerFrame);
+    // A sink that is not playing (suspended) says where its position stands
+    // still: nothing of the device's timeline, only that it makes no progress.
+    if (!timing->playing) {
+        lastReportOnLine = false;
+        checkProgress(readFrames);
+        return;
+    }
     if (lastReadFrames >= 0 && readFrames > lastReadFrames)
         readSteps.emplace_back(reportNs, readFrames - lastReadFrames);
     lastReadFrames = readFrames;
@@ -736,6 +758,7 @@ void PulseAudioEngine::Stream::tearDown()
     placed.clear();
     stalled = false;
     corked = false;
+    uncorking = false;
     lastReportOnLine = false;
     progressFrames = -1;
     cycleFrames = 0;
@@ -999,10 +1022,12 @@ void PulseAudioEngine::setIdle(bool idle)
     pa_threaded_mainloop_lock(d->loop);
     if (d->running && idle != d->corked) {
         d->corked = idle;
-        if (pa_operation *operation = pa_stream_cork(d->stream, idle ? 1 : 0, nullptr, nullptr))
-            pa_operation_unref(operation);
         // The stream's position stood still while corked: its timeline is
-        // found anew from the reports that follow.
+        // found anew from the reports that follow the server's word that it
+        // moves again (a report taken before then shows it still standing).
+        d->uncorking = !idle;
+        if (pa_operation *operation = pa_stream_cork(d->stream, idle ? 1 : 0, Stream::corkDone, d.get()))
+            pa_operation_unref(operation);
         d->clock.restart();
         d->sinkLatencies.clear();
         d->readSteps.clear();
@@ -1013,10 +1038,6 @@ void PulseAudioEngine::setIdle(bool idle)
         if (d->stalled) {
             d->stalled = false;
             d->notify([](PulseAudioEngine *owner) { emit owner->deviceStalled(false); });
-        }
-        if (!idle) {
-            if (pa_operation *operation = pa_stream_update_timing_info(d->stream, nullptr, nullptr))
-                pa_operation_unref(operation);
         }
     }
     pa_threaded_mainloop_unlock(d->loop);
@@ -1045,6 +1066,39 @@ qint64 PulseAudioEngine::outputLatencyNs() const
 
 namespace {
 
+// A short connection of its own, on a plain main loop run here, for what is
+// wanted before any stream is open: ask(context) sends the request once the
+// connection is ready, and the loop turns until done() or the timeout.
+void askServer(const std::function<pa_operation *(pa_context *)> &ask, const std::function<bool()> &done,
+               qint64 timeoutNs)
+{
+    pa_mainloop *loop = pa_mainloop_new();
+    if (!loop)
+        return;
+    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "Auditory Tarquel");
+    const qint64 deadline = monotonicNowNs() + timeoutNs;
+    pa_operation *operation = nullptr;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        while (monotonicNowNs() < deadline && !done()) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state))
+                break;
+            if (state == PA_CONTEXT_READY && !operation)
+                operation = ask(context);
+            // One turn of the loop, waiting at most 10 ms.
+            if (pa_mainloop_prepare(loop, 10'000) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
+                break;
+        }
+    }
+    if (operation)
+        pa_operation_unref(operation);
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+}
+
 struct ServerQuery
 {
     QString name;
@@ -1059,35 +1113,29 @@ void serverNameAnswered(pa_context *, const pa_server_info *info, void *userdata
     query->done = true;
 }
 
+struct SinkListing
+{
+    QVector<AudioDeviceDescription> devices;
+    bool done = false;
+};
+
+void listSink(pa_context *, const pa_sink_info *info, int eol, void *userdata)
+{
+    auto *listing = static_cast<SinkListing *>(userdata);
+    if (eol || !info) {
+        listing->done = true;
+        return;
+    }
+    listing->devices.append({QString::fromUtf8(info->name), QString::fromUtf8(info->description)});
+}
+
 } // namespace
 
 QString PulseAudioEngine::serverName()
 {
     ServerQuery query;
-    pa_mainloop *loop = pa_mainloop_new();
-    if (!loop)
-        return {};
-    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "Auditory Tarquel");
-    const qint64 deadline = monotonicNowNs() + 2'000'000'000;
-    pa_operation *operation = nullptr;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        while (monotonicNowNs() < deadline && !query.done) {
-            const pa_context_state_t state = pa_context_get_state(context);
-            if (!PA_CONTEXT_IS_GOOD(state))
-                break;
-            if (state == PA_CONTEXT_READY && !operation)
-                operation = pa_context_get_server_info(context, serverNameAnswered, &query);
-            if (pa_mainloop_prepare(loop, 10'000) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
-                break;
-        }
-    }
-    if (operation)
-        pa_operation_unref(operation);
-    if (context) {
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-    pa_mainloop_free(loop);
+    askServer([&query](pa_context *context) { return pa_context_get_server_info(context, serverNameAnswered, &query); },
+              [&query] { return query.done; }, 2'000'000'000);
     return query.name;
 }
 
@@ -1106,57 +1154,12 @@ int PulseAudioEngine::underrunCount() const
     return count;
 }
 
-namespace {
 
-struct SinkListing
-{
-    pa_mainloop *loop = nullptr;
-    QVector<AudioDeviceDescription> devices;
-    bool done = false;
-};
-
-void listSink(pa_context *, const pa_sink_info *info, int eol, void *userdata)
-{
-    auto *listing = static_cast<SinkListing *>(userdata);
-    if (eol || !info) {
-        listing->done = true;
-        return;
-    }
-    listing->devices.append({QString::fromUtf8(info->name), QString::fromUtf8(info->description)});
-}
-
-} // namespace
-
-// A short connection of its own, on a plain main loop run here: the list is
-// wanted before any stream is open, and once per start.
+// The list is wanted before any stream is open, and once per start.
 QVector<AudioDeviceDescription> PulseAudioEngine::outputDevices() const
 {
     SinkListing listing;
-    listing.loop = pa_mainloop_new();
-    if (!listing.loop)
-        return {};
-    pa_context *context = pa_context_new(pa_mainloop_get_api(listing.loop), "Auditory Tarquel");
-    const qint64 deadline = monotonicNowNs() + connectTimeoutNs;
-    pa_operation *operation = nullptr;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        while (monotonicNowNs() < deadline && !listing.done) {
-            const pa_context_state_t state = pa_context_get_state(context);
-            if (!PA_CONTEXT_IS_GOOD(state))
-                break;
-            if (state == PA_CONTEXT_READY && !operation)
-                operation = pa_context_get_sink_info_list(context, listSink, &listing);
-            // One turn of the loop, waiting at most 10 ms.
-            if (pa_mainloop_prepare(listing.loop, 10'000) < 0 || pa_mainloop_poll(listing.loop) < 0
-                || pa_mainloop_dispatch(listing.loop) < 0)
-                break;
-        }
-    }
-    if (operation)
-        pa_operation_unref(operation);
-    if (context) {
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-    pa_mainloop_free(listing.loop);
+    askServer([&listing](pa_context *context) { return pa_context_get_sink_info_list(context, listSink, &listing); },
+              [&listing] { return listing.done; }, connectTimeoutNs);
     return listing.done ? listing.devices : QVector<AudioDeviceDescription>();
 }

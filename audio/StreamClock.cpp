@@ -79,7 +79,9 @@ StreamClockFit::Report StreamClockFit::addReport(qint64 timeNs, double positionF
                 offLine.clear();
         }
         offLine.push_back(report);
-        if (int(offLine.size()) < jumpReports)
+        // Reports that come in a burst agree with any line; only reports
+        // spread over time tell a device that moves on from one that stands.
+        if (int(offLine.size()) < jumpReports || timeNs - offLine.front().timeNs < jumpSpanNs)
             return Report::Outlier;
         reports.assign(offLine.begin(), offLine.end());
         offLine.clear();

@@ -83,8 +83,8 @@ SoundTiming moveAcrossJump(const SoundTiming &timing, qint64 firstFrame, qint64 
 // A device whose timeline jumps (an underrun, a device suspended and
 // resumed, a graph that restarts) gives reports that lie off the line, all by
 // the same amount. Once the line has settled (its reports span minSpanNs),
-// jumpReports of them in a row that agree with each other restart the fit
-// from them; until then they are passed over as outliers, as a single late
+// jumpReports of them in a row, over at least jumpSpanNs, that agree with
+// each other restart the fit from them; until then they are passed over as outliers, as a single late
 // report is.
 class StreamClockFit
 {
@@ -118,6 +118,7 @@ public:
     static constexpr qint64 minSpanNs = 250'000'000;
     static constexpr double maxDriftPpm = 1000.0;
     static constexpr int jumpReports = 3;
+    static constexpr qint64 jumpSpanNs = 30'000'000;
 
 private:
     struct ReportPoint

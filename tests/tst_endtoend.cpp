@@ -89,6 +89,9 @@ private:
     };
 
     void makeFolder(const QString &folder, int files, int samplesPerFile);
+    // A practice session on a new folder `name` of chirps, its journal in a
+    // folder of its own; returns the stimulus folder.
+    QString startPractice(MainWindow &w, ModalDriver &driver, const QString &name, int files, int samplesPerFile);
     void runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs,
                     std::function<void(int answered)> afterAnswer = {});
     // Checks every sound of the run against the recording; returns the
@@ -149,6 +152,19 @@ void MainWindowTester::makeFolder(const QString &folder, int files, int samplesP
 
 // From "Go" to the last answer, clicking as the listener would: "I am ready",
 // then an answer a little after every sound has ended.
+QString MainWindowTester::startPractice(MainWindow &w, ModalDriver &driver, const QString &name, int files,
+                                       int samplesPerFile)
+{
+    w.trialOrderSeedFixed = true;
+    w.trialOrderSeed = referenceTrialOrderSeed;
+    w.trialJournalFolder = dir.filePath(name + QStringLiteral("-sessions"));
+    const QString folder = dir.filePath(name);
+    makeFolder(folder, files, samplesPerFile);
+    driver.chooseFolder(folder);
+    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+    return folder;
+}
+
 void MainWindowTester::runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs,
                                   std::function<void(int answered)> afterAnswer)
 {
@@ -504,13 +520,7 @@ void MainWindowTester::deviceStallsMidRun()
         QSKIP("Qt's output knows nothing of the device's timing");
     w.show();
     ModalDriver driver;
-    w.trialOrderSeedFixed = true;
-    w.trialOrderSeed = referenceTrialOrderSeed;
-    w.trialJournalFolder = dir.filePath(QStringLiteral("stall-sessions"));
-    const QString folder = dir.filePath(QStringLiteral("stall"));
-    makeFolder(folder, 4, stimulusRate / 10);
-    driver.chooseFolder(folder);
-    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+    const QString folder = startPractice(w, driver, QStringLiteral("stall"), 4, stimulusRate / 10);
     w.lineEditSilentInterval->setText(QStringLiteral("300"));
     w.checkBoxSaveData->setChecked(false);
     const qint64 start = qint64(capture.samples().size());
@@ -539,13 +549,7 @@ void MainWindowTester::outputDeviceWatchedDuringARun()
     MainWindow w;
     w.show();
     ModalDriver driver;
-    w.trialOrderSeedFixed = true;
-    w.trialOrderSeed = referenceTrialOrderSeed;
-    w.trialJournalFolder = dir.filePath(QStringLiteral("level-sessions"));
-    const QString folder = dir.filePath(QStringLiteral("level"));
-    makeFolder(folder, 3, stimulusRate / 20);
-    driver.chooseFolder(folder);
-    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+    startPractice(w, driver, QStringLiteral("level"), 3, stimulusRate / 20);
     w.lineEditSilentInterval->setText(QStringLiteral("200"));
     w.checkBoxSaveData->setChecked(false);
 
@@ -594,13 +598,7 @@ void MainWindowTester::calibrationToneAndLevels()
     MainWindow w;
     w.show();
     ModalDriver driver;
-    w.trialOrderSeedFixed = true;
-    w.trialOrderSeed = referenceTrialOrderSeed;
-    w.trialJournalFolder = dir.filePath(QStringLiteral("calibration-sessions"));
-    const QString folder = dir.filePath(QStringLiteral("calibration"));
-    makeFolder(folder, 3, stimulusRate / 20);
-    driver.chooseFolder(folder);
-    QTest::mouseClick(w.pushButtonPractice, Qt::LeftButton);
+    startPractice(w, driver, QStringLiteral("calibration"), 3, stimulusRate / 20);
 
     const qint64 from = qint64(capture.samples().size());
     driver.handle([](QWidget *widget) {

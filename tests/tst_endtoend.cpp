@@ -92,6 +92,7 @@ private:
     // A practice session on a new folder `name` of chirps, its journal in a
     // folder of its own; returns the stimulus folder.
     QString startPractice(MainWindow &w, ModalDriver &driver, const QString &name, int files, int samplesPerFile);
+    void keepRunFiles(const QString &folder);
     void runSession(MainWindow &w, ModalDriver &driver, Run &run, int answerDelayMs,
                     std::function<void(int answered)> afterAnswer = {});
     // Checks every sound of the run against the recording; returns the
@@ -497,15 +498,20 @@ void MainWindowTester::practiceThenExperiment()
         QCOMPARE(record.nT2 + record.nT4, 40);
     checkCapture(w, experiment, experimentFolder, experimentStart, "experiment");
 
-    // Keep one real journal and results file where a person can look at them.
+    keepRunFiles(QStringLiteral("results"));
+    keepRunFiles(QStringLiteral("sessions"));
+}
+
+// With TARQUEL_KEEP_RUN_FILES=DIR, a run's journals, summaries and results
+// are kept in DIR, where a person can look at them.
+void MainWindowTester::keepRunFiles(const QString &folder)
+{
     const QString keep = qEnvironmentVariable("TARQUEL_KEEP_RUN_FILES");
-    if (!keep.isEmpty()) {
-        QDir().mkpath(keep);
-        for (const QFileInfo &info : QDir(dir.filePath(QStringLiteral("results"))).entryInfoList(QDir::Files))
-            QFile::copy(info.filePath(), QDir(keep).filePath(info.fileName()));
-        for (const QFileInfo &info : QDir(dir.filePath(QStringLiteral("sessions"))).entryInfoList(QDir::Files))
-            QFile::copy(info.filePath(), QDir(keep).filePath(info.fileName()));
-    }
+    if (keep.isEmpty())
+        return;
+    QDir().mkpath(keep);
+    for (const QFileInfo &info : QDir(dir.filePath(folder)).entryInfoList(QDir::Files))
+        QFile::copy(info.filePath(), QDir(keep).filePath(info.fileName()));
 }
 
 // The output device stalls for a second in the middle of a run (its sink is
@@ -536,6 +542,7 @@ void MainWindowTester::deviceStallsMidRun()
     if (QTest::currentTestFailed())
         return;
     checkCapture(w, run, folder, start, "stall", 1.0, stallAfter);
+    keepRunFiles(QStringLiteral("stall-sessions"));
     driver.answerMessage(QMessageBox::Yes);
     QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
 }
@@ -586,6 +593,7 @@ void MainWindowTester::outputDeviceWatchedDuringARun()
     QCOMPARE(noted.captured(1), noted.captured(2));   // before the row of the trial it names
     QVERIFY(noted.captured(1).toInt() >= 4);
     QVERIFY(w.noticeArea->notices().join(QLatin1Char('\n')).contains(QStringLiteral("volume changed from")));
+    keepRunFiles(QStringLiteral("level-sessions"));
     driver.answerMessage(QMessageBox::Yes);
     QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
 }
@@ -662,6 +670,7 @@ void MainWindowTester::calibrationToneAndLevels()
     QFile journal(w.trialJournal.filePath());
     QVERIFY(journal.open(QIODevice::ReadOnly));
     QVERIFY(journal.readAll().contains("\n# calibration\t1000 Hz at -20.0 dBFS RMS\t84.0 dB SPL\tA\t"));
+    keepRunFiles(QStringLiteral("calibration-sessions"));
     driver.answerMessage(QMessageBox::Yes);
     QTest::mouseClick(buttonWithText(w.subjectWindow, QStringLiteral("Done")), Qt::LeftButton);
 }

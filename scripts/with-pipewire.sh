@@ -35,6 +35,13 @@ rates=${RATES:-40000 44100 48000}
 # when a stream at that rate starts on an idle graph.
 printf 'context.properties = {\n  default.clock.rate = %s\n  default.clock.allowed-rates = [ %s ]\n}\n' \
   "${rates%% *}" "$rates" > "$runtime/config/pipewire/pipewire.conf.d/rates.conf"
+# No Bluetooth: its monitor needs systemd-logind, which a container or a
+# chroot lacks, and without which the session manager stops (WirePlumber
+# 0.4 reads the Lua fragment, 0.5 the conf fragment).
+mkdir -p "$runtime/config/wireplumber/bluetooth.lua.d" "$runtime/config/wireplumber/wireplumber.conf.d"
+echo 'bluez_monitor.enabled = false' > "$runtime/config/wireplumber/bluetooth.lua.d/80-no-bluetooth.lua"
+printf 'wireplumber.profiles = {\n  main = {\n    monitor.bluez = disabled\n    support.logind = disabled\n  }\n}\n' \
+  > "$runtime/config/wireplumber/wireplumber.conf.d/80-no-bluetooth.conf"
 cat > "$runtime/session.sh" <<'INNER'
 #!/bin/sh
 pipewire >"$LOGDIR/pipewire.log" 2>&1 &

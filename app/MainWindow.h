@@ -29,6 +29,7 @@ class LabOptionsPanel;
 class NoticeArea;
 class QCloseEvent;
 class SubjectWindow;
+class TimingCheckControl;
 class TrialPlayer;
 struct SoundTiming;
 
@@ -139,6 +140,14 @@ private:
     QByteArray runSummaryBytes() const;
     QVector<FileSummary> runFileSummaries() const;
 
+    // The loop-back timing check (loopback/): its window on the output the
+    // panel chose, its last result on the panel and in the run's journal.
+    void checkTiming();
+    void showTimingCheckOfOutput();
+    // The name of the output that plays (audioDevice), the server's default
+    // resolved to its own name; empty when the server does not say.
+    QString playingOutputName() const;
+
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;
     QLabel *labelMainParameter = nullptr;
@@ -222,6 +231,7 @@ private:
     QtCharts::QChartView *trendChartView = nullptr;
     IdentificationCurveOverlay *identificationCurve = nullptr;   // the fit on the trend chart and under it
     LabOptionsPanel *labOptions = nullptr;   // listener screen, audio output, breaks
+    TimingCheckControl *timingCheckControl = nullptr;   // "Check timing" and the last result
     NoticeArea *noticeArea = nullptr;        // notices for the experimenter, under the status line
     SubjectWindow *subjectWindow = nullptr;
     QElapsedTimer *reactionTimer = nullptr;

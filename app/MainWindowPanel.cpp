@@ -108,6 +108,8 @@ void MainWindow::applyRememberedSettings()
     if (chooseAudioDevice())
         tellMissingAudioOutput();
     connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::rememberSettings);
+    showTimingCheckOfOutput();
+    connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::showTimingCheckOfOutput);
 }
 
 void MainWindow::rememberSettings()

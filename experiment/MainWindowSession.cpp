@@ -257,6 +257,10 @@ void MainWindow::openTrialJournal()
     header.trialOrderSeed = trialOrderSeed;
     header.trialOrder = trialOrder;
     header.audioOutput = trialPlayer->engine() ? trialPlayer->engine()->outputInfo() : AudioOutputInfo();
+    // The server is asked for its default output's name only when a check
+    // was stored at all.
+    if (anyTimingCheckStored())
+        header.loopbackCheck = storedTimingCheck(playingOutputName());
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {

@@ -57,6 +57,8 @@ QByteArray journalHeaderText(const JournalHeader &header)
             + (audio.cycleFrames > 0 ? QStringLiteral("\tcycle %1 samples").arg(audio.cycleFrames)
                                      : QStringLiteral("\tcycle NA"))
             + QLatin1Char('\n');
+    if (header.loopbackCheck.isValid())
+        text += headerLine(QStringLiteral("loop-back check"), timingCheckJournalFields(header.loopbackCheck));
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
                            "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted\n");
     return text.toUtf8();

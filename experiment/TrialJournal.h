@@ -2,6 +2,7 @@
 #define TRIALJOURNAL_H
 
 #include "audio/AudioEngine.h"
+#include "loopback/TimingCheckResult.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,6 +27,7 @@ struct JournalHeader
     quint32 trialOrderSeed = 0;
     QVector<qint32> trialOrder;    // sound-file indices from 0, presentation order
     AudioOutputInfo audioOutput;   // what plays the sounds
+    TimingCheckResult loopbackCheck;   // the last loop-back check of that output; invalid: none stored
 };
 
 // One answer as the journal stores it.

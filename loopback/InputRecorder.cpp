@@ -16,7 +16,7 @@ namespace {
 
 constexpr size_t bytesPerFrame = sizeof(float);   // mono float32
 
-// How often the server is asked for its timing: every 3 to 6 ms, at random,
+// How often the server is asked for its timing: every 2 to 4 ms, at random,
 // so that the requests do not keep step with the server's blocks (5 to 43
 // ms, on a timer of the same clock) and some come soon after a block arrived
 // in every stretch of the recording.

@@ -13,10 +13,10 @@
 // Records an input of the audio server through libpulse, which PulseAudio
 // and PipeWire's pulse server both speak: one record stream, 32-bit float
 // mono at the input's own rate (so that the server resamples nothing on the
-// way in), read on libpulse's own thread. Every 5 ms the server is asked for
-// its timing: what it had written to the stream, and the input's latency
-// (the source latency), at which moment; each answer is a report of the
-// recording's timeline (RecordingTimeline).
+// way in), read on libpulse's own thread. Every 2 to 4 ms the server is
+// asked for its timing: what it had written to the stream, and the input's
+// latency (the source latency), at which moment; each answer is a report of
+// the recording's timeline (RecordingTimeline).
 //
 // A real input is asked for a short latency (20 ms), so that the recording
 // keeps close to the device. A monitor is asked for none: its latency is

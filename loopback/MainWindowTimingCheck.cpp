@@ -29,8 +29,6 @@ void MainWindow::checkTiming()
     trialPlayer->setIdle(true);
     const QString output = playingOutputName();
     TimingCheckDialog dialog(trialPlayer->engine(), output, trialPlayer->engine()->outputInfo().device, this);
-    // The main window's state would disable it; it is a window of its own.
-    dialog.setEnabled(true);
     connect(&dialog, &TimingCheckDialog::checked, this, &MainWindow::showTimingCheckOfOutput);
     dialog.exec();
 }

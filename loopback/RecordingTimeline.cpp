@@ -27,15 +27,11 @@ double median(std::vector<double> values)
     return values[k];
 }
 
-// The Theil-Sen line: the median of the slopes between points at least
-// minBaselineNs apart, and the median offset at that slope. Up to about a
+// The Theil-Sen slope: the median of the slopes between points at least
+// minBaselineNs apart; 0 (the nominal rate) where no two are. Up to about a
 // quarter of the points may lie anywhere without moving it.
-Line theilSen(const std::vector<Point> &points, double minBaselineNs)
+double theilSenSlope(const std::vector<Point> &points, double minBaselineNs)
 {
-    Line line;
-    for (const Point &p : points)
-        line.meanT += p.t;
-    line.meanT /= double(points.size());
     std::vector<double> slopes;
     for (size_t i = 0; i < points.size(); ++i) {
         for (size_t j = i + 1; j < points.size(); ++j) {
@@ -43,12 +39,7 @@ Line theilSen(const std::vector<Point> &points, double minBaselineNs)
                 slopes.push_back((points[j].o - points[i].o) / (points[j].t - points[i].t));
         }
     }
-    line.slope = slopes.empty() ? 0.0 : median(std::move(slopes));
-    std::vector<double> offsets;
-    for (const Point &p : points)
-        offsets.push_back(p.o - line.slope * (p.t - line.meanT));
-    line.atMean = median(std::move(offsets));
-    return line;
+    return slopes.empty() ? 0.0 : median(std::move(slopes));
 }
 
 } // namespace
@@ -63,7 +54,8 @@ double timeOfFrameNs(const StreamTimeline &timeline, double frame)
     return double(timeline.originNs) + (frame - timeline.originFrame) * 1e9 / timeline.framesPerSecond;
 }
 
-RecordingTimelineFit fitRecordingTimeline(std::vector<RecordingReport> reports, double nominalRateHz)
+RecordingTimelineFit fitRecordingTimeline(std::vector<RecordingReport> reports, double nominalRateHz,
+                                          double framesPerSecond)
 {
     using namespace RecordingTimelineLimits;
     RecordingTimelineFit fit;
@@ -94,13 +86,22 @@ RecordingTimelineFit fitRecordingTimeline(std::vector<RecordingReport> reports, 
         else if (p.o < lowest.back().o)
             lowest.back() = p;
     }
-    // A straight line through them, robust to the windows that had no
-    // report soon after a block, which lie further behind.
     if (lowest.size() < 2)
         return fit;
-    const Line line = theilSen(lowest, double(minBaselineNs));
+    // The slope through the lowest reports of the windows, which the windows
+    // without a report soon after a block do not move, unless it is given.
+    Line line;
+    line.slope = framesPerSecond > 0.0 ? 1.0 - framesPerSecond / nominalRateHz
+                                       : theilSenSlope(lowest, double(minBaselineNs));
     if (std::abs(line.slope) * 1e6 > maxDriftPpm)
         return fit;
+    // The place: along the lowest reports.
+    for (const Point &p : lowest)
+        line.meanT += p.t / double(lowest.size());
+    std::vector<double> offsets;
+    for (const Point &p : lowest)
+        offsets.push_back(p.o - line.slope * (p.t - line.meanT));
+    line.atMean = median(std::move(offsets));
 
     // How close the reports of each whole stretch come to the line.
     double largestGap = 0.0;

@@ -48,7 +48,10 @@ struct RecordingTimelineFit
 // slope further than maxDriftPpm from the nominal rate, or when the report
 // of some stretch of stretchNs closest to the line is further than
 // jumpToleranceNs from it.
-RecordingTimelineFit fitRecordingTimeline(std::vector<RecordingReport> reports, double nominalRateHz);
+// With framesPerSecond above 0 the slope is that rate, known from
+// elsewhere, and only the line's place is fitted.
+RecordingTimelineFit fitRecordingTimeline(std::vector<RecordingReport> reports, double nominalRateHz,
+                                          double framesPerSecond = 0.0);
 
 // The recording frame (between frames) that the input took in at timeNs,
 // and the time of a frame between frames: timeOfFrame's inverse and its
@@ -59,10 +62,12 @@ double timeOfFrameNs(const StreamTimeline &timeline, double frame);
 namespace RecordingTimelineLimits {
 constexpr int minReports = 20;
 constexpr double maxDriftPpm = 1000.0;
-// Long enough to hold a block's arrival and a report soon after it.
-constexpr qint64 windowNs = 250'000'000;
+// Long enough to hold many blocks' arrivals with a report soon after each:
+// the lowest report of a window then lies within some hundredths of a
+// millisecond of the timeline.
+constexpr qint64 windowNs = 1'000'000'000;
 // Slopes between windows closer than this are left out: their scatter
-// (a tenth of a millisecond through a monitor) would weigh too much.
+// would weigh too much.
 constexpr qint64 minBaselineNs = 2'000'000'000;
 // Each stretch of this length must hold a report close to the line: longer
 // than the largest block a server hands over (8192 frames at 44.1 kHz,

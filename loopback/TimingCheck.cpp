@@ -22,6 +22,13 @@ int millisecondsUntil(qint64 timeNs)
     return int(std::min<qint64>((waitNs + 999'999) / 1'000'000, std::numeric_limits<int>::max()));
 }
 
+// A level in dBFS, for the log; none at all is digital silence.
+QString decibels(double level)
+{
+    return level > 0.0 ? QString::number(20.0 * std::log10(level), 'f', 1) + QStringLiteral(" dBFS")
+                       : QStringLiteral("none (digital silence)");
+}
+
 } // namespace
 
 TimingCheck::TimingCheck(AudioEngine *audioEngine, QObject *parent)
@@ -63,6 +70,10 @@ bool TimingCheck::start(const AudioInputDescription &checkedInput, QString *erro
     }
     connections.push_back(connect(engine, &AudioEngine::soundPlaced, this, &TimingCheck::soundPlaced));
     connections.push_back(connect(engine, &AudioEngine::soundTimingRevised, this, &TimingCheck::soundTimingRevised));
+    connections.push_back(connect(engine, &AudioEngine::soundStartMaybeLost, this,
+                                  [this](quint64 id, qint64) { soundMaybeLost(id); }));
+    connections.push_back(connect(engine, &AudioEngine::soundPartMaybeLost, this,
+                                  [this](quint64 id, qint64, qint64) { soundMaybeLost(id); }));
     connections.push_back(connect(engine, &AudioEngine::failed, this, [this](const QString &reason) { stop(reason); }));
     engine->setIdle(false);
     running = true;
@@ -74,6 +85,7 @@ bool TimingCheck::start(const AudioInputDescription &checkedInput, QString *erro
     for (qint64 gap : ClickTrain::onsetGapsNs(ClickTrain::clickCount))
         requestedNs.push_back(requestedNs.back() + gap);
     timings.assign(requestedNs.size(), SoundTiming());
+    maybeLost.assign(requestedNs.size(), false);
     ids.clear();
     watchdog.start(millisecondsUntil(requestedNs.back() + watchdogMarginNs));
     playNext();
@@ -138,6 +150,16 @@ void TimingCheck::soundTimingRevised(const SoundTiming &timing)
         endTimer.start(millisecondsUntil(timing.endNs + tailNs));
 }
 
+// A click whose samples did not all reach the server in time is not timed:
+// what the recording holds of it is not the whole click.
+void TimingCheck::soundMaybeLost(quint64 soundId)
+{
+    for (size_t k = 0; k < ids.size(); ++k) {
+        if (ids[k] == soundId)
+            maybeLost[k] = true;
+    }
+}
+
 void TimingCheck::stop(const QString &reason)
 {
     if (!running)
@@ -164,10 +186,27 @@ void TimingCheck::finish()
         onsets.push_back(timing.onsetNs);
     TimingCheckDelays delays;
     QString problem;
-    if (!measureClickDelays(recording, onsets, peakHz, &delays, &problem)) {
-        const QString reason = problem + QStringLiteral(" (recorded from ") + input.name + QLatin1Char(')');
+    // The check has stopped: what fails now is said here.
+    const auto fail = [this](const QString &reason) {
         qWarning().noquote() << "Loop-back check failed:" << reason;
         emit failed(reason);
+    };
+    if (!measureClickDelays(recording, onsets, peakHz, &delays, &problem)) {
+        fail(problem + QStringLiteral(" (recorded from ") + input.name + QLatin1Char(')'));
+        return;
+    }
+    std::vector<double> timed;
+    for (size_t i = 0; i < delays.foundClicks.size(); ++i) {
+        if (!maybeLost[size_t(delays.foundClicks[i])])
+            timed.push_back(delays.delaysMs[i]);
+    }
+    const int lostCount = int(std::count(maybeLost.begin(), maybeLost.end(), true));
+    if (lostCount > 0) {
+        qWarning().noquote() << "Loop-back check:" << lostCount
+                             << "clicks reached the audio server too late to be played whole; they are not timed";
+    }
+    if (timed.empty()) {
+        fail(QStringLiteral("no click was played whole: the computer was too busy"));
         return;
     }
     TimingCheckResult result;
@@ -176,10 +215,17 @@ void TimingCheck::finish()
     result.throughMonitor = input.isMonitor();
     result.played = int(onsets.size());
     result.sinkLatencyMs = input.isMonitor() ? delays.sinkLatencyMs : 0.0;
-    setDelayStatistics(result, delays.delaysMs);
-    qInfo().noquote() << "Loop-back check: recording at" << recording.rateHz << "Hz," << recording.reports.size()
-                      << "timing reports, the timeline's rate" << delays.timeline.timeline.framesPerSecond
-                      << "Hz, reports within" << delays.timeline.largestGapMs << "ms of it,"
-                      << recording.holeFrames << "frames not delivered";
+    setDelayStatistics(result, timed);
+    qInfo().noquote() << QStringLiteral("Loop-back check: recording at %1 Hz, %2 timing reports, within %3 ms of the "
+                                        "recording's timeline; its rate %4 Hz by the reports, %5 Hz %6; %7 frames not "
+                                        "delivered; the clicks at %8, the input's noise through their filter at %9")
+                             .arg(recording.rateHz)
+                             .arg(recording.reports.size())
+                             .arg(delays.timeline.largestGapMs, 0, 'f', 3)
+                             .arg(delays.reportsRateHz, 0, 'f', 3)
+                             .arg(delays.timeline.timeline.framesPerSecond, 0, 'f', 3)
+                             .arg(delays.rateFromClicks ? QStringLiteral("by the clicks") : QStringLiteral("used"))
+                             .arg(recording.holeFrames)
+                             .arg(decibels(delays.clickLevel), decibels(delays.noiseLevel));
     emit finished(result);
 }

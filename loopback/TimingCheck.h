@@ -61,6 +61,7 @@ signals:
 private:
     void soundPlaced(const SoundTiming &timing);
     void soundTimingRevised(const SoundTiming &timing);
+    void soundMaybeLost(quint64 soundId);
     void playNext();
     void finish();
     void stop(const QString &reason);
@@ -74,6 +75,7 @@ private:
     std::vector<qint64> requestedNs;    // each click's requested onset
     std::vector<SoundTiming> timings;   // each click's timing, as placed or revised
     std::vector<quint64> ids;
+    std::vector<bool> maybeLost;        // part of the click may not have been played (a busy computer)
     QTimer nextTimer;
     QTimer endTimer;
     QTimer watchdog;

@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,7 +23,7 @@ TimingCheckDialog::TimingCheckDialog(AudioEngine *engine, const QString &output,
     , comboBoxInput(new QComboBox)
     , pushButtonStart(new QPushButton(QStringLiteral("Start")))
     , labelStatus(new QLabel)
-    , labelResult(new QLabel)
+    , textResult(new QPlainTextEdit)
     , buttons(new QDialogButtonBox(QDialogButtonBox::Close))
 {
     setWindowTitle(QStringLiteral("Check timing"));
@@ -33,11 +34,11 @@ TimingCheckDialog::TimingCheckDialog(AudioEngine *engine, const QString &output,
         "output's monitor, which checks the software path only. It takes about 20 s, and the clicks are heard "
         "on the output.")
                             .arg(ClickTrain::clickCount));
-    for (QLabel *label : {labelStatus, labelResult}) {
-        label->setWordWrap(true);
-        label->setTextFormat(Qt::PlainText);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    }
+    labelStatus->setWordWrap(true);
+    labelStatus->setTextFormat(Qt::PlainText);
+    labelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    textResult->setReadOnly(true);
+    textResult->setMinimumHeight(fontMetrics().lineSpacing() * 18);
     comboBoxInput->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     comboBoxInput->setMinimumContentsLength(30);
 
@@ -49,9 +50,9 @@ TimingCheckDialog::TimingCheckDialog(AudioEngine *engine, const QString &output,
     layout->addLayout(form);
     layout->addWidget(pushButtonStart, 0, Qt::AlignLeft);
     layout->addWidget(labelStatus);
-    layout->addWidget(labelResult, 1);
+    layout->addWidget(textResult, 1);
     layout->addWidget(buttons);
-    setMinimumWidth(560);
+    resize(fontMetrics().averageCharWidth() * 90, sizeHint().height());
 
     inputs = InputRecorder::inputDevices();
     for (const AudioInputDescription &input : std::as_const(inputs)) {
@@ -73,7 +74,7 @@ TimingCheckDialog::TimingCheckDialog(AudioEngine *engine, const QString &output,
     }
     const TimingCheckResult last = storedTimingCheck(outputName);
     if (last.isValid())
-        labelResult->setText(QStringLiteral("The last check of this output:\n\n") + timingCheckReportText(last));
+        textResult->setPlainText(QStringLiteral("The last check of this output:\n\n") + timingCheckReportText(last));
 
     connect(pushButtonStart, &QPushButton::clicked, this, &TimingCheckDialog::startCheck);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -96,7 +97,7 @@ QString TimingCheckDialog::statusText() const
 
 QString TimingCheckDialog::resultText() const
 {
-    return labelResult->text();
+    return textResult->toPlainText();
 }
 
 void TimingCheckDialog::done(int result)
@@ -117,13 +118,14 @@ void TimingCheckDialog::startCheck()
     const int index = comboBoxInput->currentIndex();
     if (index < 0 || index >= inputs.size())
         return;
-    labelResult->clear();
+    textResult->clear();
     QString reason;
-    setStatus(QStringLiteral("Starting ..."));
     if (!check->start(inputs[index], &reason)) {
         checkFailed(reason);
         return;
     }
+    setStatus(QStringLiteral("Recording from the input; the first click comes in about %1 s ...")
+                  .arg(TimingCheck::leadNs / 1'000'000'000));
     pushButtonStart->setEnabled(false);
     comboBoxInput->setEnabled(false);
 }
@@ -133,9 +135,12 @@ void TimingCheckDialog::checkFinished(TimingCheckResult result)
     result.output = outputName;
     storeTimingCheck(result);
     qInfo().noquote() << timingCheckLogText(result);
-    setStatus(QStringLiteral("Done. The result is kept for this output and written into the journal of every run "
-                             "on it."));
-    labelResult->setText(timingCheckReportText(result));
+    // An output the server would not name cannot be told apart next time.
+    setStatus(outputName.isEmpty()
+                  ? QStringLiteral("Done. The audio server did not name the output, so the result is not kept.")
+                  : QStringLiteral("Done. The result is kept for this output and written into the journal of every "
+                                   "run on it."));
+    textResult->setPlainText(timingCheckReportText(result));
     pushButtonStart->setEnabled(true);
     comboBoxInput->setEnabled(true);
     emit checked(result);

@@ -10,6 +10,7 @@ class AudioEngine;
 class QComboBox;
 class QDialogButtonBox;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class TimingCheck;
 
@@ -54,7 +55,7 @@ private:
     QComboBox *comboBoxInput;
     QPushButton *pushButtonStart;
     QLabel *labelStatus;
-    QLabel *labelResult;
+    QPlainTextEdit *textResult;
     QDialogButtonBox *buttons;
 };
 

@@ -79,8 +79,9 @@ QString timingCheckReportText(const TimingCheckResult &result)
                 .arg(ms(result.meanMs), ms(result.sdMs), ms(result.minMs), ms(result.maxMs));
     text += QStringLiteral("Each delay is where the click arrived in the recording minus where the audio engine "
                            "placed its onset at the output device (the journal's sound onset), after the output's "
-                           "and the input's latency as the audio server reports them. No correction is applied: "
-                           "the journal keeps the engine's estimates.");
+                           "and the input's latency as the audio server reports them. As jitter is, the SD is taken "
+                           "after a steady difference in rate between the input's clock and the engine's estimates "
+                           "is taken out. No correction is applied: the journal keeps the engine's estimates.");
     if (result.throughMonitor) {
         text += QStringLiteral("\n\nThrough a monitor the sound is recorded when the server renders it, ahead of the "
                                "device by the sink's latency (up to %1 ms during the check, as the server reported it): "

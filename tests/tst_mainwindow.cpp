@@ -129,7 +129,7 @@ void MainWindowTester::panelLayout()
         {window.labelStatus, window.lineEditStatus},
     };
     QGridLayout *panel = window.gridLayoutParameters;
-    QCOMPARE(panel->count(), rows.size() + 4);   // and the notices and the lab's three rows below
+    QCOMPARE(panel->count(), rows.size() + 5);   // and the notices, the lab's three rows and the loop-back check's below
     for (int row = 1; row <= rows.size(); ++row) {
         QLayoutItem *item = panel->itemAtPosition(row, 0);
         QVERIFY2(item, qPrintable(QStringLiteral("row %1 is empty").arg(row)));

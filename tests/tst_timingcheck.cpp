@@ -5,6 +5,7 @@
 #include "loopback/InputRecorder.h"
 #include "loopback/TimingCheck.h"
 
+#include <QSet>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -60,7 +61,7 @@ void TimingCheckTest::inputsAreListedWithTheOutputsMonitor()
 }
 
 // Fifty clicks through the engine, recorded from the monitor: every one is
-// found. The monitor records each click when the server renders it, ahead of
+// found (but one the engine says may not have been played whole). The monitor records each click when the server renders it, ahead of
 // the output device by the sink's latency, so the mean lies between minus
 // that latency (and a block of the server's, 43 ms at most) and a little
 // above 0, which is where the engine places the onset.
@@ -79,6 +80,12 @@ void TimingCheckTest::checkThroughTheMonitor()
     engine->setIdle(true);
 
     TimingCheck check(engine.get());
+    // On a busy computer a click may reach the server too late to be played
+    // whole; the engine says so, and the check leaves it out.
+    QSet<quint64> lost;
+    connect(engine.get(), &AudioEngine::soundStartMaybeLost, this, [&](quint64 id, qint64) { lost.insert(id); });
+    connect(engine.get(), &AudioEngine::soundPartMaybeLost, this,
+            [&](quint64 id, qint64, qint64) { lost.insert(id); });
     QSignalSpy finished(&check, &TimingCheck::finished);
     QSignalSpy failed(&check, &TimingCheck::failed);
     QSignalSpy progress(&check, &TimingCheck::progress);
@@ -88,10 +95,11 @@ void TimingCheckTest::checkThroughTheMonitor()
     QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
     QVERIFY(!check.isRunning());
     QCOMPARE(progress.size(), 50);
-    const TimingCheckResult result = finished.first().first().value<TimingCheckResult>();
+    TimingCheckResult result = finished.first().first().value<TimingCheckResult>();
+    result.output = output;
     qInfo("%s: %s", qPrintable(note), qPrintable(timingCheckLogText(result)));
     QCOMPARE(result.played, 50);
-    QCOMPARE(result.found, 50);
+    QCOMPARE(result.found, 50 - lost.size());
     QVERIFY(result.throughMonitor);
     QCOMPARE(result.input, monitor.name);
     QVERIFY(result.time.isValid());

@@ -13,7 +13,9 @@
 // engine's estimated onset, both on the monotonic clock, after everything
 // the server reports of the output's and the input's latency: the extra
 // round-trip delay. Its mean is the round-trip figure, its SD the onset
-// jitter at the hardware. Nothing is corrected by it.
+// jitter at the hardware (taken, as jitter is, after a steady difference in
+// rate between the input's clock and the estimates is taken out). Nothing is
+// corrected by it.
 struct TimingCheckResult
 {
     QDateTime time;               // when the check ran, with its offset from UTC

@@ -5,6 +5,7 @@
 #include "app/LabOptionsPanel.h"
 #include "common/WindowPlacement.h"
 #include "experiment/TrialPlayer.h"
+#include "loopback/TimingCheckControl.h"
 
 #include <QChart>
 #include <QChartView>
@@ -118,6 +119,7 @@ MainWindow::~MainWindow()
 
     release(identificationCurve);
     release(labOptions);
+    release(timingCheckControl);
 
     // A chart view owns its chart, and the chart its series and axes: deleting
     // the view releases all of them once.
@@ -197,6 +199,11 @@ void MainWindow::setupLayout()
     // The lab's own rows: listener screen, audio output, breaks.
     if (!labOptions)
         labOptions = new LabOptionsPanel(gridLayoutParameters, row, 4, this);
+    // The loop-back check, under the lab's three rows.
+    if (!timingCheckControl) {
+        timingCheckControl = new TimingCheckControl(gridLayoutParameters, row + 5, 4, this);
+        connect(timingCheckControl, &TimingCheckControl::checkRequested, this, &MainWindow::checkTiming);
+    }
 
     gridLayoutMain->addLayout(gridLayoutParameters, 0, 0, 1, 1);
     gridLayoutMain->addLayout(gridLayoutCharts, 0, 1, 1, 1);

@@ -31,6 +31,7 @@ class NoticeArea;
 class OutputLevelWatch;
 class QCloseEvent;
 class SubjectWindow;
+class TimingCheckControl;
 class TrialPlayer;
 struct SoundTiming;
 
@@ -159,6 +160,13 @@ private:
     std::function<QString(const QString &title, const QString &startFolder)> chooseReportFolder;
     QStringList soundFileNames() const;
     SoundFileNumbers soundFileNumbering() const;
+    // The loop-back timing check (loopback/): its window on the output the
+    // panel chose, its last result on the panel and in the run's journal.
+    void checkTiming();
+    void showTimingCheckOfOutput();
+    // The name of the output that plays (audioDevice), the server's default
+    // resolved to its own name; empty when the server does not say.
+    QString playingOutputName() const;
 
     QLabel *labelSesType = nullptr;
     QLabel *labelSoundType = nullptr;
@@ -243,6 +251,7 @@ private:
     QtCharts::QChartView *trendChartView = nullptr;
     IdentificationCurveOverlay *identificationCurve = nullptr;   // the fit on the trend chart and under it
     LabOptionsPanel *labOptions = nullptr;   // listener screen, audio output, breaks
+    TimingCheckControl *timingCheckControl = nullptr;   // "Check timing" and the last result
     NoticeArea *noticeArea = nullptr;        // notices for the experimenter, under the status line
     OutputLevelWatch *levelWatch = nullptr;  // the output device's level and calibration for a run
     SubjectWindow *subjectWindow = nullptr;

@@ -110,6 +110,8 @@ void MainWindow::applyRememberedSettings()
         tellMissingAudioOutput();
     connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::rememberSettings);
     connect(labOptions, &LabOptionsPanel::groupReportRequested, this, &MainWindow::makeGroupReport);
+    showTimingCheckOfOutput();
+    connect(labOptions, &LabOptionsPanel::changed, this, &MainWindow::showTimingCheckOfOutput);
 }
 
 void MainWindow::rememberSettings()

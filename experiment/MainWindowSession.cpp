@@ -288,6 +288,10 @@ void MainWindow::openTrialJournal()
     if (levelWatch->calibration().isValid())
         header.calibration = levelWatch->calibration().headerFields();
     header.answerTimes = inputTimeSourceName(answerTimes);
+    // The server is asked for its default output's name only when a check
+    // was stored at all.
+    if (anyTimingCheckStored())
+        header.loopbackCheck = storedTimingCheck(playingOutputName());
 
     QString reason;
     if (!trialJournal.open(trialJournalFolder, header, &reason)) {

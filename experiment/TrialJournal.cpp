@@ -74,6 +74,8 @@ QByteArray journalHeaderText(const JournalHeader &header)
     if (!header.calibration.isEmpty())
         text += headerLine(QStringLiteral("calibration"), header.calibration);
     text += headerLine(QStringLiteral("answer times"), header.answerTimes);
+    if (header.loopbackCheck.isValid())
+        text += headerLine(QStringLiteral("loop-back check"), timingCheckJournalFields(header.loopbackCheck));
     text += QStringLiteral("trial\tsound file\tanswer\treaction time (ms)\ttime since start (ms)"
                            "\tsound onset (ms)\tsound end (ms)\tonset error (ms)\toutput latency (ms)\tinput\tcounted"
                            "\theld (ms)\n");

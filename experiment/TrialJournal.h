@@ -3,6 +3,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/OutputDeviceState.h"
+#include "loopback/TimingCheckResult.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -32,6 +33,7 @@ struct JournalHeader
     QString calibration;           // the stored calibration's header fields; empty: none
     // What timed the answers: "XInput2 raw events", "evdev" or "window-system time".
     QString answerTimes;
+    TimingCheckResult loopbackCheck;   // the last loop-back check of that output; invalid: none stored
 };
 
 // One answer as the journal stores it.

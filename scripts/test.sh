@@ -30,11 +30,12 @@ started=$(date +%s)
 step() { echo; echo "== $* ($(( $(date +%s) - started )) s)"; }
 # The audio tests through PipeWire: its own engine, with the graph at the
 # stream's rate (the engine's own checks), then at 48 kHz only with a
-# 1024-sample cycle and 44.1 kHz stimuli (the end-to-end runs).
+# 1024-sample cycle and 44.1 kHz stimuli (the end-to-end runs, and the
+# loop-back check through the output's monitor).
 pipewire_tests() {
   local s=0
   scripts/with-pipewire.sh ctest --test-dir "$1" --output-on-failure -R '^tst_playback$' || s=1
-  RATES=48000 QUANTUM=1024 TARQUEL_TEST_STIMULUS_RATE=44100 TARQUEL_TEST_SINK_RATE=48000     scripts/with-pipewire.sh ctest --test-dir "$1" --output-on-failure -R '^tst_endtoend$' || s=1
+  RATES=48000 QUANTUM=1024 TARQUEL_TEST_STIMULUS_RATE=44100 TARQUEL_TEST_SINK_RATE=48000     scripts/with-pipewire.sh ctest --test-dir "$1" --output-on-failure -R '^(tst_endtoend|tst_timingcheck)$' || s=1
   return $s
 }
 

@@ -133,7 +133,7 @@ void MainWindowTester::panelLayout()
         {window.labelStatus, window.lineEditStatus},
     };
     QGridLayout *panel = window.gridLayoutParameters;
-    QCOMPARE(panel->count(), rows.size() + 6);   // and the notices, the lab's four rows and its tasks below
+    QCOMPARE(panel->count(), rows.size() + 7);   // and the notices, the lab's four rows, the loop-back check's and the tasks below
     for (int row = 1; row <= rows.size(); ++row) {
         QLayoutItem *item = panel->itemAtPosition(row, 0);
         QVERIFY2(item, qPrintable(QStringLiteral("row %1 is empty").arg(row)));

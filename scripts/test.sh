@@ -35,7 +35,8 @@ step() { echo; echo "== $* ($(( $(date +%s) - started )) s)"; }
 pipewire_tests() {
   local s=0
   scripts/with-pipewire.sh ctest --test-dir "$1" --output-on-failure -R '^tst_playback$' || s=1
-  RATES=48000 QUANTUM=1024 TARQUEL_TEST_STIMULUS_RATE=44100 TARQUEL_TEST_SINK_RATE=48000     scripts/with-pipewire.sh ctest --test-dir "$1" --output-on-failure -R '^(tst_endtoend|tst_timingcheck)$' || s=1
+  RATES=48000 QUANTUM=1024 TARQUEL_TEST_STIMULUS_RATE=44100 TARQUEL_TEST_SINK_RATE=48000 \
+    scripts/with-pipewire.sh ctest --test-dir "$1" --output-on-failure -R '^(tst_endtoend|tst_timingcheck)$' || s=1
   return $s
 }
 

@@ -1,6 +1,7 @@
 #include "audio/OutputDeviceMonitor.h"
 
 #include "audio/AudioEngine.h"
+#include "audio/PulseLoop.h"
 
 #include <QPointer>
 
@@ -118,20 +119,7 @@ void OutputDeviceMonitor::Connection::query()
 
 void OutputDeviceMonitor::Connection::tearDown()
 {
-    if (!loop)
-        return;
-    pa_threaded_mainloop_lock(loop);
-    if (context) {
-        pa_context_set_subscribe_callback(context, nullptr, nullptr);
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
-    }
-    pa_threaded_mainloop_unlock(loop);
-    pa_threaded_mainloop_stop(loop);
-    pa_threaded_mainloop_free(loop);
-    loop = nullptr;
+    closePulseLoop(loop, [this](pa_mainloop_api *) { releasePulseContext(context); });
 }
 
 OutputDeviceMonitor::OutputDeviceMonitor(QObject *parent)

@@ -1,5 +1,6 @@
 #include "audio/PulseAudioEngine.h"
 
+#include "audio/PulseLoop.h"
 #include "audio/StreamClock.h"
 
 #include <QDebug>
@@ -720,34 +721,14 @@ void PulseAudioEngine::Stream::tearDown()
 {
     if (!loop)
         return;
-    pa_threaded_mainloop_lock(loop);
-    running = false;
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop);
-    // Timers go before the stream and the context they were made on.
-    if (timingEvent)
-        api->time_free(timingEvent);
-    if (deadlineEvent)
-        api->time_free(deadlineEvent);
-    timingEvent = deadlineEvent = nullptr;
-    if (stream) {
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
-        pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
-    }
-    if (context) {
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
-    }
-    pa_threaded_mainloop_unlock(loop);
-    pa_threaded_mainloop_stop(loop);
-    pa_threaded_mainloop_free(loop);
-    loop = nullptr;
+    closePulseLoop(loop, [this](pa_mainloop_api *api) {
+        running = false;
+        // Timers go before the stream and the context they were made on.
+        freePulseTimer(api, timingEvent);
+        freePulseTimer(api, deadlineEvent);
+        releasePulseStream(stream);
+        releasePulseContext(context);
+    });
 
     sounds.clear();
     clock.restart();

@@ -1,5 +1,7 @@
 #include "loopback/InputRecorder.h"
 
+#include "audio/PulseLoop.h"
+
 #include "audio/AudioEngine.h"
 
 #include <QHash>
@@ -214,34 +216,13 @@ void InputRecorder::Stream::fail(const QString &reason)
 
 void InputRecorder::Stream::tearDown()
 {
-    if (!loop)
-        return;
-    pa_threaded_mainloop_lock(loop);
-    recording = false;
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop);
-    if (timingEvent)
-        api->time_free(timingEvent);
-    if (deadlineEvent)
-        api->time_free(deadlineEvent);
-    timingEvent = deadlineEvent = nullptr;
-    if (stream) {
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
-        pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
-    }
-    if (context) {
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
-    }
-    pa_threaded_mainloop_unlock(loop);
-    pa_threaded_mainloop_stop(loop);
-    pa_threaded_mainloop_free(loop);
-    loop = nullptr;
+    closePulseLoop(loop, [this](pa_mainloop_api *api) {
+        recording = false;
+        freePulseTimer(api, timingEvent);
+        freePulseTimer(api, deadlineEvent);
+        releasePulseStream(stream);
+        releasePulseContext(context);
+    });
 }
 
 InputRecorder::InputRecorder()

@@ -69,18 +69,6 @@ constexpr size_t bytesPerFrame = sizeof(float);   // mono float32
 const float zeros[16384] = {};
 void keepZeros(void *) {}
 
-qint64 realtimeNowNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-QString pulseError(pa_context *context)
-{
-    return QString::fromUtf8(pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN));
-}
-
 } // namespace
 
 // Everything below is touched by the main loop's thread, and by the engine's
@@ -172,18 +160,11 @@ struct PulseAudioEngine::Stream
     struct ArrivalCheck
     {
         quint64 soundId;
-        qint64 frame;    // its first frame
-        qint64 frames;   // its length
-    };
-    std::deque<ArrivalCheck> arrivalChecks;
-    struct PieceCheck
-    {
-        quint64 soundId;
         qint64 offset;   // the piece's first frame, counted in the sound
         qint64 frame;    // its first frame on the stream
         qint64 frames;   // its length
     };
-    std::deque<PieceCheck> pieceChecks;
+    std::deque<ArrivalCheck> arrivalChecks;
 
     // Libpulse callbacks.
     static void contextState(pa_context *c, void *self);
@@ -192,7 +173,6 @@ struct PulseAudioEngine::Stream
     static void underflow(pa_stream *s, void *self);
     static void latencyUpdate(pa_stream *s, void *self);
     static void arrivalChecked(pa_stream *s, int success, void *self);
-    static void pieceChecked(pa_stream *s, int success, void *self);
     static void corkDone(pa_stream *s, int success, void *self);
     static void timingTick(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
     static void deadline(pa_mainloop_api *, pa_time_event *e, const struct timeval *, void *self);
@@ -274,11 +254,12 @@ void PulseAudioEngine::Stream::latencyUpdate(pa_stream *, void *self)
     static_cast<Stream *>(self)->addTimingReport();
 }
 
-// The answer to the timing request sent right after a sound's first write:
-// the server handled the write before the request, so a read index past the
-// sound's first frame means that the server had already read that far when
-// the sound reached it (the write was held up on a busy computer). What lay
-// there, queued silence, was played in place of the sound's start, unless
+// The answer to the timing request sent right after a piece of a sound was
+// written (its first piece, or a later one of a long sound written on the
+// server's requests): the server handled the write before the request, so a
+// read index past the piece's first frame means that the server had already
+// read that far when the piece reached it (the write was held up on a busy
+// computer). What lay there, queued silence, was played in its place, unless
 // the server could still rewind its device.
 void PulseAudioEngine::Stream::arrivalChecked(pa_stream *s, int success, void *self)
 {
@@ -294,33 +275,14 @@ void PulseAudioEngine::Stream::arrivalChecked(pa_stream *s, int success, void *s
     if (readFrames <= check.frame)
         return;
     const qint64 lost = std::min(readFrames - check.frame, check.frames);
-    qWarning().noquote() << "Audio: the server had passed the first" << lost
-                         << "frames of a sound when it arrived; they may not have been played";
-    const quint64 id = check.soundId;
-    d->notify([id, lost](PulseAudioEngine *owner) { emit owner->soundStartMaybeLost(id, lost); });
-}
-
-// The same for a later piece of a long sound: written on a write request,
-// it too may reach the server after it read past the piece's start.
-void PulseAudioEngine::Stream::pieceChecked(pa_stream *s, int success, void *self)
-{
-    auto *d = static_cast<Stream *>(self);
-    if (d->pieceChecks.empty())
-        return;
-    const PieceCheck check = d->pieceChecks.front();
-    d->pieceChecks.pop_front();
-    const pa_timing_info *timing = success ? pa_stream_get_timing_info(s) : nullptr;
-    if (!timing || timing->read_index_corrupt)
-        return;
-    const qint64 readFrames = timing->read_index / qint64(bytesPerFrame);
-    if (readFrames <= check.frame)
-        return;
-    const qint64 lost = std::min(readFrames - check.frame, check.frames);
     qWarning().noquote() << "Audio: the server had passed" << lost << "frames of a sound, from its frame"
                          << check.offset << "on, when they arrived; they may not have been played";
     const quint64 id = check.soundId;
     const qint64 offset = check.offset;
-    d->notify([id, offset, lost](PulseAudioEngine *owner) { emit owner->soundPartMaybeLost(id, offset, lost); });
+    if (offset == 0)
+        d->notify([id, lost](PulseAudioEngine *owner) { emit owner->soundStartMaybeLost(id, lost); });
+    else
+        d->notify([id, offset, lost](PulseAudioEngine *owner) { emit owner->soundPartMaybeLost(id, offset, lost); });
 }
 
 void PulseAudioEngine::Stream::corkDone(pa_stream *s, int, void *self)
@@ -665,7 +627,7 @@ bool PulseAudioEngine::Stream::placeFront(const SoundPlacement &placement)
 
     // Whether the sound's start reached the server before it read that far.
     if (pa_operation *operation = pa_stream_update_timing_info(stream, arrivalChecked, this)) {
-        arrivalChecks.push_back({sound.id, placement.frame, frames});
+        arrivalChecks.push_back({sound.id, 0, placement.frame, first});
         pa_operation_unref(operation);
     }
 
@@ -690,8 +652,8 @@ void PulseAudioEngine::Stream::fill(qint64 wantedEnd)
             if (!write(sound.samples.constData() + sound.written, n, writeEnd))
                 return;
             // Whether this piece too reached the server before it read that far.
-            if (pa_operation *operation = pa_stream_update_timing_info(stream, pieceChecked, this)) {
-                pieceChecks.push_back({sound.id, sound.written, pieceFrame, n});
+            if (pa_operation *operation = pa_stream_update_timing_info(stream, arrivalChecked, this)) {
+                arrivalChecks.push_back({sound.id, sound.written, pieceFrame, n});
                 pa_operation_unref(operation);
             }
             sound.written += n;
@@ -735,7 +697,6 @@ void PulseAudioEngine::Stream::tearDown()
     sinkLatencies.clear();
     readSteps.clear();
     arrivalChecks.clear();
-    pieceChecks.clear();
     placed.clear();
     stalled = false;
     corked = false;

@@ -1,5 +1,19 @@
 #include "audio/PulseLoop.h"
 
+#include <time.h>
+
+qint64 realtimeNowNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+QString pulseError(pa_context *context)
+{
+    return QString::fromUtf8(pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN));
+}
+
 void freePulseTimer(pa_mainloop_api *api, pa_time_event *&event)
 {
     if (event)

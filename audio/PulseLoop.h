@@ -3,7 +3,15 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <QString>
+
 #include <functional>
+
+// The wall clock (CLOCK_REALTIME) in nanoseconds: the server stamps its
+// timing reports by it.
+qint64 realtimeNowNs();
+// The context's last error in words.
+QString pulseError(pa_context *context);
 
 // Taking down what a connection to the audio server built on libpulse's
 // threaded main loop: its timers, its stream and its context go under the

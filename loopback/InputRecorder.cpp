@@ -33,18 +33,6 @@ constexpr qint64 connectTimeoutNs = 5'000'000'000;
 // forgotten, and stops growing.
 constexpr qint64 maxRecordingSeconds = 120;
 
-qint64 realtimeNowNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-QString pulseError(pa_context *context)
-{
-    return QString::fromUtf8(pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN));
-}
-
 } // namespace
 
 // Everything below is touched by the main loop's thread, and by the caller's

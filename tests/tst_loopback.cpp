@@ -8,6 +8,7 @@
 
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimeZone>
 #include <QtTest>
 
 #include <cmath>
@@ -351,7 +352,7 @@ void LoopbackTest::delaysOfASimulatedCheck()
 void LoopbackTest::statisticsAndJournalLine()
 {
     TimingCheckResult result;
-    result.time = QDateTime(QDate(2026, 12, 7), QTime(12, 36, 48), Qt::OffsetFromUTC, 3600);
+    result.time = QDateTime(QDate(2026, 12, 7), QTime(12, 36, 48), QTimeZone(3600));
     result.output = QStringLiteral("alsa_output.usb-Booth");
     result.input = QStringLiteral("alsa_input.usb-Booth.analog-stereo");
     result.played = 50;
@@ -384,7 +385,7 @@ void LoopbackTest::resultIsRememberedPerOutput()
 {
     QVERIFY(!anyTimingCheckStored());
     TimingCheckResult result;
-    result.time = QDateTime(QDate(2026, 3, 1), QTime(9, 5, 0), Qt::OffsetFromUTC, -5 * 3600);
+    result.time = QDateTime(QDate(2026, 3, 1), QTime(9, 5, 0), QTimeZone(-5 * 3600));
     result.output = QStringLiteral("alsa_output/odd\\name [1]");
     result.input = QStringLiteral("alsa_output/odd\\name [1].monitor");
     result.throughMonitor = true;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 #include <cmath>
@@ -75,7 +76,7 @@ QString MainWindowTester::goAndReadJournalHeader(MainWindow &w, int outputIndex)
 void MainWindowTester::storedResultGoesIntoTheJournalOfItsOutput()
 {
     TimingCheckResult result;
-    result.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0), Qt::OffsetFromUTC, 3600);
+    result.time = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0), QTimeZone(3600));
     result.output = QStringLiteral("fake_booth");
     result.input = QStringLiteral("alsa_input.booth-line");
     result.played = 50;

@@ -20,8 +20,12 @@
 //       the answer's stamp - the answer, and the true onset - the onset the
 //       program asked for (the engine's share).
 // The press and release are the moments XTEST's requests left this program.
+// TARQUEL_TEST_SINK_RATE sets the recording sink's rate; where it is not the
+// sounds' 40 kHz (a PipeWire graph at 48 kHz only), the server resamples and
+// each sound is found in the recording by cross-correlation.
 
 #include "../tests/SinkCapture.h"
+#include "../tests/SoundFinder.h"
 #include "../tests/TestSupport.h"
 #include "../tests/XTestInput.h"
 
@@ -49,6 +53,8 @@ constexpr qint64 ms = 1'000'000;   // nanoseconds
 constexpr int rateHz = 40000;
 constexpr int soundFrames = 2400;  // 60 ms
 constexpr double intervalMs = 300.0;
+int sinkRate = rateHz;                    // the recording's rate
+std::vector<std::vector<float>> soundSamples;   // each file's, full scale 1.0
 
 void report(const char *label, const std::vector<double> &values)
 {
@@ -91,10 +97,13 @@ public:
             // No sample is zero, so that each sound is one run of non-zero
             // samples in the recording.
             QVector<qint16> frames(soundFrames);
+            std::vector<float> samples(soundFrames);
             for (int i = 0; i < soundFrames; ++i) {
                 const auto v = qint16(std::lround(6000 * std::sin(2 * M_PI * (300.0 + 170 * f) * i / rateHz)));
                 frames[i] = v == 0 ? qint16(f + 1) : v;
+                samples[size_t(i)] = float(frames[i]) / 32768.0f;
             }
+            soundSamples.push_back(std::move(samples));
             if (!writeWav16(QDir(folder).filePath(QStringLiteral("s%1.wav").arg(f + 1)), frames, rateHz))
                 return false;
         }
@@ -188,14 +197,37 @@ public:
                 reactionMsJournal.push_back(fields[3].toDouble());
         }
         const std::vector<float> recorded = capture.samples();
-        const auto sounds = SinkCapture::nonZeroRuns(recorded, captureStart);
+        // Each sound's onset and end in the recording, as capture indices
+        // between samples.
+        std::vector<std::pair<double, double>> sounds;
+        if (sinkRate == rateHz) {
+            for (const auto &run : SinkCapture::nonZeroRuns(recorded, captureStart))
+                sounds.emplace_back(double(run.first), double(run.second));
+        } else {
+            const auto regions = SoundFinder::soundRegions(recorded, captureStart, 1e-4f, sinkRate / 500);
+            for (size_t k = 0; k < regions.size() && int(k) < w.trialOrder.size(); ++k) {
+                const SoundFinder::Found found =
+                    SoundFinder::locate(recorded, soundSamples[size_t(w.trialOrder[int(k)])], rateHz, sinkRate,
+                                        regions[k].first + 16, 64);
+                if (found.correlation < 0.999) {
+                    std::fprintf(stderr, "trial %d: the sound matches its file only to %.4f\n", int(k) + 1,
+                                 found.correlation);
+                    return false;
+                }
+                sounds.emplace_back(found.onsetIndex, found.endIndex);
+            }
+        }
         if (int(sounds.size()) != trials || int(reactionMsJournal.size()) != trials) {
             std::fprintf(stderr, "%d sounds recorded, %d journal rows, for %d trials\n", int(sounds.size()),
                          int(reactionMsJournal.size()), trials);
             return false;
         }
+        const auto timeAt = [&](double index) {
+            const auto whole = qint64(std::floor(index));
+            return capture.renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / sinkRate));
+        };
         for (int k = 0; k < trials; ++k) {
-            const qint64 trueEnd = capture.renderTimeNs(sounds[size_t(k)].second);
+            const qint64 trueEnd = timeAt(sounds[size_t(k)].second);
             const double pressFromEndMs = double(pressNs[size_t(k)] - trueEnd) / 1e6;
             figures.reaction.push_back(reactionMsJournal[size_t(k)] - pressFromEndMs);
             const qint64 stampNs = endEstimateNs[size_t(k)] + qint64(std::llround(reactionMsJournal[size_t(k)] * 1e6));
@@ -204,7 +236,7 @@ public:
             if (k + 1 == trials)
                 continue;
             const qint64 answerNs = byKey ? pressNs[size_t(k)] : releaseNs[size_t(k)];
-            const qint64 trueOnset = capture.renderTimeNs(sounds[size_t(k) + 1].first);
+            const qint64 trueOnset = timeAt(sounds[size_t(k) + 1].first);
             const double durationMs = double(soundFrames) * 1000.0 / rateHz;
             figures.onset.push_back(double(trueOnset - answerNs) / 1e6 - (durationMs + intervalMs));
             const qint64 requested = requestedNs[size_t(k) + 1];
@@ -247,7 +279,9 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir dir;
     SinkCapture capture;
-    if (!capture.start(dir.filePath(QStringLiteral("capture.fifo")), rateHz)) {
+    if (qEnvironmentVariableIsSet("TARQUEL_TEST_SINK_RATE"))
+        sinkRate = qEnvironmentVariableIntValue("TARQUEL_TEST_SINK_RATE");
+    if (!capture.start(dir.filePath(QStringLiteral("capture.fifo")), sinkRate)) {
         std::fprintf(stderr, "no pipe sink on the audio server (PULSE_SERVER)\n");
         return 1;
     }

@@ -10,8 +10,9 @@
 # (scripts/with-audio-server.sh). Through the desktop's own PipeWire set-up,
 # where the 40 kHz sounds are resampled:
 #   RATES=48000 QUANTUM=1024 TARQUEL_TEST_SINK_RATE=48000 \
-#     scripts/with-pipewire.sh scripts/measure-answer-timing.sh TARQUEL_ANSWER_TIMES=window-system measures
-# the window system's whole milliseconds instead of the raw events. Builds the
+#     scripts/with-pipewire.sh scripts/measure-answer-timing.sh
+# TARQUEL_ANSWER_TIMES=window-system measures the window system's whole
+# milliseconds instead of the raw events. Builds the
 # measuring program in build/ (Release) first.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -17,13 +17,16 @@
 // suspended sink restarts on a timing of its own, so the capture is a series
 // of stretches; each stretch is placed on the clock from its own wakes. A new
 // stretch starts where wakes keep coming more than shiftNs off the current
-// stretch's timing, shiftWakes of them in a row that agree with each other; a
-// single late wake is only the reader's own delay.
+// stretch's timing, shiftWakes of them in a row off the same way; a single
+// late wake is only the reader's own delay. After a pause the sink may write
+// its first block tens of milliseconds ahead of the rest, so the stretch that
+// block starts is soon followed by one on the sink's real timing.
 
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -200,23 +203,32 @@ private:
             const qint64 origin = t - first * 1'000'000'000LL / sampleRate;
             if (stretches.empty() || (afterPause && std::llabs(origin - stretches.back().originNs) > shiftNs)) {
                 stretches.push_back({first, origin});
-                lateWakes = 0;
+                lateOrigins.clear();
             } else if (std::llabs(origin - stretches.back().originNs) > shiftNs) {
-                // Off the stretch's timing, later (skipped blocks) or earlier
-                // (a sink that restarted with less in it): a new stretch once
-                // shiftWakes wakes in a row agree on the new timing.
-                if (lateWakes > 0 && std::llabs(origin - lateRun.originNs) > shiftNs)
-                    lateWakes = 0;
-                if (lateWakes == 0)
-                    lateRun = {first, origin};
-                else if (origin < lateRun.originNs)
-                    lateRun.originNs = origin;
-                if (++lateWakes >= shiftWakes) {
-                    stretches.push_back(lateRun);
-                    lateWakes = 0;
+                // Off the stretch's timing, later (skipped blocks, or a sink
+                // that wrote its first block ahead of the rest) or earlier (a
+                // sink that restarted with less in it): a new stretch, at the
+                // earliest timing of the row, once shiftWakes wakes in a row
+                // are off the same way and at least half of them agree with
+                // that timing. A read is never early, only late, so a wake
+                // later than the others is the reader's own delay and does
+                // not break the row; only a wake on the stretch's timing, or
+                // off it the other way, does.
+                const bool later = origin > stretches.back().originNs;
+                if (!lateOrigins.empty() && (lateOrigins.front() > stretches.back().originNs) != later)
+                    lateOrigins.clear();
+                if (lateOrigins.empty())
+                    lateRunFirst = first;
+                lateOrigins.push_back(origin);
+                const qint64 earliest = *std::min_element(lateOrigins.begin(), lateOrigins.end());
+                const auto agreeing = std::count_if(lateOrigins.begin(), lateOrigins.end(),
+                                                    [earliest](qint64 o) { return o - earliest <= shiftNs; });
+                if (int(lateOrigins.size()) >= shiftWakes && 2 * agreeing >= shiftWakes) {
+                    stretches.push_back({lateRunFirst, earliest});
+                    lateOrigins.clear();
                 }
             } else {
-                lateWakes = 0;
+                lateOrigins.clear();
                 if (origin < stretches.back().originNs)
                     stretches.back().originNs = origin;
             }
@@ -231,8 +243,8 @@ private:
     mutable std::mutex mutex;
     std::vector<float> captured;
     std::vector<Stretch> stretches;
-    Stretch lateRun{0, 0};   // the wakes in a row that came late so far
-    int lateWakes = 0;
+    qint64 lateRunFirst = 0;           // capture index where the row of wakes off the timing began
+    std::vector<qint64> lateOrigins;   // their origins, in order
 };
 
 #endif // SINKCAPTURE_H

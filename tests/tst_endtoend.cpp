@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -269,10 +270,34 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
     int startsLost = 0;
     if (resampled) {
         const auto regions = SoundFinder::soundRegions(recorded, fromIndex, 1e-4f, sinkRate / 500);
-        QCOMPARE(int(regions.size()), trials);
+        const auto describeRegions = [&] {
+            // Where each stretch of sound lies, how long and how loud it is,
+            // so that a failure explains itself.
+            QStringList lines;
+            for (const auto &region : regions) {
+                float peak = 0.0f;
+                for (qint64 i = region.first; i < region.second; ++i)
+                    peak = std::max(peak, std::abs(recorded[size_t(i)]));
+                lines << QStringLiteral("at %1 ms, %2 samples, peak %3")
+                             .arg((capture.renderTimeNs(region.first) - w.runStartNs) / 1e6, 0, 'f', 2)
+                             .arg(region.second - region.first)
+                             .arg(double(peak), 0, 'g', 3);
+            }
+            QStringList onsets;
+            for (double v : std::as_const(journalOnsetMs))
+                onsets << QString::number(v, 'f', 2);
+            return QStringLiteral("%1 stretches of sound from capture index %2 (%3 recorded):\n%4\njournal onsets (ms): %5")
+                .arg(regions.size())
+                .arg(fromIndex)
+                .arg(recorded.size())
+                .arg(lines.join(QLatin1Char('\n')), onsets.join(QLatin1Char(' ')));
+        };
+        QVERIFY2(int(regions.size()) == trials, qPrintable(describeRegions()));
         for (int k = 0; k < trials; ++k) {
             const SoundFinder::Found found = SoundFinder::locate(recorded, expected[w.trialOrder[k]], stimulusRate,
                                                                  sinkRate, regions[size_t(k)].first + 16, 64);
+            if (found.correlation <= 0.999)
+                qWarning("%s: %s", label, qPrintable(describeRegions()));
             // The server's resampler, against an ideal one: the whole sound,
             // nothing else.
             QVERIFY2(found.correlation > 0.999, qPrintable(QStringLiteral("trial %1: correlation %2")

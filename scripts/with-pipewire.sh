@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command with a private, headless PipeWire as the sound server:
 # pipewire, wireplumber and pipewire-pulse in a D-Bus session of their own,
-# in a temporary runtime folder, reached through PIPEWIRE_RUNTIME_DIR (its
-# own API) and PULSE_SERVER (its pulse server). Stopped by its PID when the
-# command ends, whatever way it ends.
+# in a temporary runtime folder that also holds their configuration and what
+# the session manager remembers (each run starts as on a new machine, and the
+# user's own remembered outputs and volumes are left alone), reached through
+# PIPEWIRE_RUNTIME_DIR (its own API) and PULSE_SERVER (its pulse server).
+# Stopped by its PID when the command ends, whatever way it ends.
 #
 #   RATES="48000" QUANTUM=1024 scripts/with-pipewire.sh COMMAND...
 #
@@ -53,7 +55,7 @@ wait
 INNER
 chmod +x "$runtime/session.sh"
 # A session of its own (setsid), so that stopping it stops all three.
-XDG_RUNTIME_DIR="$runtime/run" XDG_CONFIG_HOME="$runtime/config" LOGDIR="$runtime" \
+XDG_RUNTIME_DIR="$runtime/run" XDG_CONFIG_HOME="$runtime/config" XDG_STATE_HOME="$runtime/state" LOGDIR="$runtime" \
   setsid dbus-run-session -- "$runtime/session.sh" >"$runtime/dbus.log" 2>&1 &
 pid=$!
 

@@ -180,14 +180,10 @@ int main(int argc, char *argv[])
     if (int(runs.size()) != count)
         return 1;
 
-    const auto timeAt = [&](double index) {
-        const qint64 whole = qint64(std::floor(index));
-        return capture.renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / captureRate));
-    };
     std::vector<double> onsetVsRequest, onsetVsEstimate, endVsEstimate, estimateVsRequest;
     for (int k = 0; k < count; ++k) {
-        const qint64 trueOnset = timeAt(onsetIndex[size_t(k)]);
-        const qint64 trueEnd = timeAt(endIndex[size_t(k)]);
+        const qint64 trueOnset = capture.renderTimeNs(onsetIndex[size_t(k)]);
+        const qint64 trueEnd = capture.renderTimeNs(endIndex[size_t(k)]);
         if (stallAfter >= 0 && k >= stallAfter - 1 && k <= stallAfter + 2)
             std::printf("sound %d: true - estimated onset %.3f ms, end %.3f ms; planned onset moved %.3f ms%s\n", k,
                         (trueOnset - timings[size_t(k)].onsetNs) / 1e6, (trueEnd - timings[size_t(k)].endNs) / 1e6,

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -109,6 +110,14 @@ public:
         if (!stretch)
             return 0;
         return stretch->originNs + index * 1'000'000'000LL / sampleRate;
+    }
+
+    // The same for a place between samples (a sound found by
+    // cross-correlation).
+    qint64 renderTimeNs(double index) const
+    {
+        const auto whole = qint64(std::floor(index));
+        return renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / sampleRate));
     }
 
     int stretchCount() const

@@ -357,18 +357,14 @@ void MainWindowTester::checkCapture(MainWindow &w, const Run &run, const QString
             endIndex.append(double(runs[size_t(k)].second));
         }
     }
-    const auto timeAt = [&](double index) {
-        const qint64 whole = qint64(std::floor(index));
-        return capture.renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / sinkRate));
-    };
 
     QVector<double> onsetMs, reactionMs, buttonsMs, onsetEstimateMs, endEstimateMs, latencyMs;
     int earlyEstimates = 0, buttonsBeforeEstimate = 0, stalledTrials = 0;
     QStringList offBounds;
     const double gapMs = w.settings.silentInterval * 1000.0;
     for (int k = 0; k < trials; ++k) {
-        const qint64 trueOnsetNs = timeAt(onsetIndex[k]);
-        const qint64 trueEndNs = timeAt(endIndex[k]);
+        const qint64 trueOnsetNs = capture.renderTimeNs(onsetIndex[k]);
+        const qint64 trueEndNs = capture.renderTimeNs(endIndex[k]);
         const double soundMs = double(expected[w.trialOrder[k]].size()) * 1000.0 / stimulusRate;
         const double onsetOff = journalOnsetMs[k] - (trueOnsetNs - w.runStartNs) / 1e6;
         const double endOff = journalEndMs[k] - (trueEndNs - w.runStartNs) / 1e6;

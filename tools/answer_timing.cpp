@@ -222,12 +222,8 @@ public:
                          int(reactionMsJournal.size()), trials);
             return false;
         }
-        const auto timeAt = [&](double index) {
-            const auto whole = qint64(std::floor(index));
-            return capture.renderTimeNs(whole) + qint64(std::llround((index - double(whole)) * 1e9 / sinkRate));
-        };
         for (int k = 0; k < trials; ++k) {
-            const qint64 trueEnd = timeAt(sounds[size_t(k)].second);
+            const qint64 trueEnd = capture.renderTimeNs(sounds[size_t(k)].second);
             const double pressFromEndMs = double(pressNs[size_t(k)] - trueEnd) / 1e6;
             figures.reaction.push_back(reactionMsJournal[size_t(k)] - pressFromEndMs);
             const qint64 stampNs = endEstimateNs[size_t(k)] + qint64(std::llround(reactionMsJournal[size_t(k)] * 1e6));
@@ -236,7 +232,7 @@ public:
             if (k + 1 == trials)
                 continue;
             const qint64 answerNs = byKey ? pressNs[size_t(k)] : releaseNs[size_t(k)];
-            const qint64 trueOnset = timeAt(sounds[size_t(k) + 1].first);
+            const qint64 trueOnset = capture.renderTimeNs(sounds[size_t(k) + 1].first);
             const double durationMs = double(soundFrames) * 1000.0 / rateHz;
             figures.onset.push_back(double(trueOnset - answerNs) / 1e6 - (durationMs + intervalMs));
             const qint64 requested = requestedNs[size_t(k) + 1];
